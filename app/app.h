@@ -1,0 +1,44 @@
+// The shell: entry point, start-up and shutdown, the 50 ms tick, port selection and branding.
+#pragma once
+
+#include "scope.h" // ZEL_CALLBACK
+
+#include <string>
+#include <utility>
+#include <vector>
+
+inline constexpr const char* kPanelFile = "ZEL-A-RadovU20.ui";
+inline constexpr const char* kPortFile = "comport.cfg";
+inline constexpr const char* kLogoFile = "qx.bmp";
+
+// Returns 0 after a normal end, -1 when the run-time or a panel fails, 2 for bad options.
+int WinMain(int argc, char** argv);
+void InitVars();
+ZEL_CALLBACK(CC_PANEL);
+ZEL_CALLBACK(CC_Timer50ms);
+ZEL_CALLBACK(CC_DropDCom);
+
+// Port file: the port number it holds, or 1 when it is missing, unreadable or above 255.
+int ReadPortFile(const char* path);
+// Fills the port selector with the port numbers on offer and selects `current`.
+void FillPortSelector(int current);
+
+void ShowLogo(int mode);
+void ShowInfoText(int background, int colour, const char* text, int left, int top, int size);
+ZEL_CALLBACK(CC_picture);
+
+// Command line.
+struct Options {
+    std::string dir;                                // --dir DIR
+    std::vector<std::pair<int, std::string>> ports; // --com N=DEVICE
+    bool simulate = false;                          // --simulate
+    std::string simArgs;                            // --sim-args "..."
+    bool help = false;
+    bool version = false;
+};
+// Parses the options; returns false with one line in `error` for bad input.
+bool ParseOptions(int argc, char** argv, Options& opts, std::string& error);
+const char* UsageText();
+// Binds the panels' controls to their callbacks.
+int BindMainPanel(int panel);
+int BindCalibPanel(int panel);

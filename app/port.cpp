@@ -1,0 +1,57 @@
+#include "app.h"
+#include "link.h"
+#include "serial.h"
+#include "state.h"
+#include "textfile.h"
+#include "ui.h"
+
+#include <string>
+
+int ReadPortFile(const char* path) {
+    std::string text;
+    if (!path || !ReadWholeFile(path, text)) {
+        return 1;
+    }
+    TokenReader tokens(text);
+    std::string_view tok = tokens.next();
+    // Like a number scanner: the leading digits count, whatever follows them.
+    std::size_t digits = 0;
+    while (digits < tok.size() && digits < 10 && tok[digits] >= '0' && tok[digits] <= '9') {
+        ++digits;
+    }
+    std::uint64_t n = 0;
+    if (digits == 0 || !ParseUnsigned(tok.substr(0, digits), 0xFFFFFFFFull, n) || n > 255) {
+        return 1;
+    }
+    return static_cast<int>(n);
+}
+
+void FillPortSelector(int current) {
+    std::vector<ComPortChoice> ports = ListComPorts(current);
+    std::vector<int> values;
+    std::vector<std::string> labels;
+    for (const auto& p : ports) {
+        values.push_back(p.number);
+        labels.push_back("COM" + std::to_string(p.number) + "  " + p.device);
+    }
+    std::vector<const char*> ptrs;
+    for (const auto& l : labels) {
+        ptrs.push_back(l.c_str());
+    }
+    SetRingItems(pA, MAIN_DROPDCOM, values.data(), ptrs.data(), values.size());
+    SetCtrlVal(pA, MAIN_DROPDCOM, current);
+}
+
+int CC_DropDCom(int panel, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    stop_flag = 1;
+    Delay(0.1);
+    CloseCom(com);
+    Delay(0.1);
+    GetCtrlVal(panel, control, &com);
+    ShowText("Init COM-Port ...");
+    InitRS232(com);
+    return 0;
+}

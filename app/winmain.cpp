@@ -1,0 +1,253 @@
+#include "app.h"
+#include "calib.h"
+#include "host.h"
+#include "link.h"
+#include "params.h"
+#include "record.h"
+#include "scope.h"
+#include "serial.h"
+#include "state.h"
+#include "textfile.h"
+#include "ui.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <sys/stat.h>
+
+namespace {
+// Where the calibration panel sits inside the main panel.
+constexpr int kCalibTop = 375;
+constexpr int kCalibLeft = 90;
+
+std::string FindResource(const std::string& exeDir, const char* name) {
+    const std::string candidates[] = {exeDir + "/" + name, exeDir + "/../share/zel-vavod/" + name};
+    for (const auto& c : candidates) {
+        struct stat st {};
+        if (::stat(c.c_str(), &st) == 0) {
+            return c;
+        }
+    }
+    return candidates[0];
+}
+
+std::string g_resourceDir = ".";
+} // namespace
+
+const std::string& ResourceDir() {
+    return g_resourceDir;
+}
+
+const char* UsageText() {
+    return "Usage: zel-vavod [options]\n"
+           "Service and configuration tool for the ZEL-A-2X two-channel sensor.\n\n"
+           "Options:\n"
+           "  --dir DIR          program directory: port file \"comport.cfg\" and the default\n"
+           "                     directory of file dialogs (default: the executable's)\n"
+           "  --com N=DEVICE     port number N (0..255) means DEVICE, e.g. --com 3=/dev/ttyUSB0;\n"
+           "                     repeatable (default: COMn on Windows, /dev/ttyS(n-1) elsewhere)\n"
+           "  --simulate         start the simulated sensor (zel-sensor-sim) and use it on the\n"
+           "                     port in use\n"
+           "  --sim-args \"...\"   further options for the simulated sensor\n"
+           "  --help             this text\n"
+           "  --version          the program's version\n";
+}
+
+bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            std::string name = a;
+            auto eq = a.find('=');
+            if (eq != std::string::npos && a.rfind("--", 0) == 0 && name.substr(0, eq) != "--com") {
+                out = a.substr(eq + 1);
+                return true;
+            }
+            if (i + 1 >= argc) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            opts.help = true;
+        } else if (a == "--version") {
+            opts.version = true;
+        } else if (a == "--simulate") {
+            opts.simulate = true;
+        } else if (a == "--dir" || a.rfind("--dir=", 0) == 0) {
+            if (!value(opts.dir)) {
+                return false;
+            }
+            if (opts.dir.empty() || opts.dir.size() >= kPathLen - 16) {
+                error = "--dir: the directory name is empty or too long";
+                return false;
+            }
+        } else if (a == "--sim-args" || a.rfind("--sim-args=", 0) == 0) {
+            if (!value(opts.simArgs)) {
+                return false;
+            }
+        } else if (a == "--com") {
+            if (i + 1 >= argc) {
+                error = "--com needs N=DEVICE";
+                return false;
+            }
+            std::string spec = argv[++i];
+            auto eq = spec.find('=');
+            std::uint64_t n = 0;
+            if (eq == std::string::npos || !ParseUnsigned(spec.substr(0, eq), 255, n)) {
+                error = "--com " + spec + ": expected N=DEVICE with N from 0 to 255";
+                return false;
+            }
+            std::string dev = spec.substr(eq + 1);
+            if (dev.empty()) {
+                error = "--com " + spec + ": the device is empty";
+                return false;
+            }
+            opts.ports.emplace_back(static_cast<int>(n), dev);
+        } else {
+            error = "unknown option " + a + " (see --help)";
+            return false;
+        }
+    }
+    return true;
+}
+
+int WinMain(int argc, char** argv) {
+    Options opts;
+    std::string error;
+    if (!ParseOptions(argc, argv, opts, error)) {
+        std::fprintf(stderr, "zel-vavod: %s\n", error.c_str());
+        return 2;
+    }
+    if (opts.help) {
+        std::fputs(UsageText(), stdout);
+        return 0;
+    }
+    if (opts.version) {
+        std::printf("zel-vavod %s\n", szSoftversion);
+        return 0;
+    }
+    if (!DisplayAvailable()) {
+        std::fprintf(stderr, "zel-vavod: no display found; run it in a desktop session, or "
+                             "headless as: xvfb-run -a zel-vavod\n");
+        return -1;
+    }
+
+    if (InitCVIRTE(argc, argv) == 0) {
+        return -1;
+    }
+    std::string exeDir = GetExecutableDir();
+    std::string panelFile = FindResource(exeDir, kPanelFile);
+    g_resourceDir = panelFile.substr(0, panelFile.find_last_of('/'));
+
+    pA = LoadPanel(0, panelFile.c_str(), MAIN_PANEL_NUMBER);
+    if (pA < 0) {
+        std::fprintf(stderr, "zel-vavod: %s\n", UiLastError());
+        return -1;
+    }
+    pCalib = LoadPanel(pA, panelFile.c_str(), CALIB_PANEL_NUMBER);
+    if (pCalib < 0) {
+        std::fprintf(stderr, "zel-vavod: %s\n", UiLastError());
+        DiscardPanel(pA);
+        return -1;
+    }
+    if (BindMainPanel(pA) < 0 || BindCalibPanel(pCalib) < 0) {
+        std::fprintf(stderr, "zel-vavod: %s in %s\n", UiLastError(), panelFile.c_str());
+        DiscardPanel(pA);
+        return -1;
+    }
+    InstallPanelCallback(pA, CC_PANEL, nullptr);
+    // The calibration switch appears only through the logo gesture.
+    SetCtrlAttribute(pA, MAIN_TOGGCALIB, ATTR_VISIBLE, 0);
+
+    for (const auto& [n, dev] : opts.ports) {
+        BindComPort(n, dev);
+    }
+    SetProjectDir(opts.dir.empty() ? exeDir.c_str() : opts.dir.c_str());
+    GetProjectDir(proj_dir);
+
+    SetupStripChart();
+    InitVars();
+
+    if (opts.simulate) {
+        bool ok = true;
+        std::vector<std::string> simArgs = SplitArgs(opts.simArgs, ok);
+        std::string simError;
+        std::string device =
+            ok ? StartSimulator(exeDir + "/zel-sensor-sim", simArgs, 5.0, simError) : "";
+        if (!ok) {
+            simError = "--sim-args has an unmatched quote";
+        }
+        if (device.empty()) {
+            std::fprintf(stderr, "zel-vavod: simulated sensor not started: %s\n", simError.c_str());
+        } else {
+            BindComPort(com, device);
+            FillPortSelector(com);
+        }
+    }
+
+    InitRS232(com);
+
+    DisplayPanel(pA);
+    SetActivePanel(pA);
+    SetActiveCtrl(pA, MAIN_FOCUS);
+    RunUserInterface();
+
+    CloseCom(com);
+    DiscardPanel(pCalib);
+    DiscardPanel(pA);
+    StopSimulator();
+    return 0;
+}
+
+void InitVars() {
+    SetParameterDefaults();
+    com = 1;
+    target = RAM;
+    rx_flag = 0;
+    graph_flag = 0;
+    stop_flag = 1;
+    look_flagA = 0;
+    look_flagB = 0;
+    ttick = 0;
+    vis = 0;
+    SetStatus("InitVars");
+    CopyText(file_name, "TRK1para.cfg");
+
+    MakePathname(proj_dir, kPortFile, com_fname);
+    com = ReadPortFile(com_fname);
+    FillPortSelector(com);
+
+    CopyText(szSoftname, "ZEL-A-2X-Vavod");
+    CopyText(szSoftversion, "V2.0");
+    ShowLogo(2);
+
+    SetPanelAttribute(pCalib, ATTR_TOP, kCalibTop);
+    SetPanelAttribute(pCalib, ATTR_LEFT, kCalibLeft);
+    ShowStatus();
+    GetPanelValues();
+    FillarrayRAW(0, 0);
+    std::fill(std::begin(yArrayA), std::end(yArrayA), 0);
+    std::fill(std::begin(yArrayB), std::end(yArrayB), 0);
+}
+
+int CC_PANEL(int, int, int event, void*, int, int) {
+    if (event == EVENT_CLOSE) {
+        stop_flag = 1;
+        Delay(0.2);
+        CloseCom(com);
+        QuitUserInterface(0);
+    }
+    return 0;
+}
+
+int CC_Timer50ms(int, int, int event, void*, int, int) {
+    if (event == EVENT_TIMER_TICK) {
+        unsigned next = ttick + 1u;
+        ttick = static_cast<std::uint16_t>(next > 60000 ? 60000 : next);
+    }
+    return 0;
+}

@@ -1,0 +1,25 @@
+// Port set-up, the receive callback, the reply wait, and the start-up requests: line check,
+// hardware and firmware information.
+#pragma once
+
+#include <cstdint>
+
+extern std::uint16_t pcbtype; // hardware type from the last hardware reply
+extern char szVersion[64];    // firmware text of a type-0 sensor
+extern int nBytesR;           // bytes of the last direct read
+
+// Opens and configures the port, installs the receive callback and runs the start-up exchange.
+void InitRS232(int port);
+void RX_Receive_Function(int port, int events, void* data);
+// Waits up to TIMEOUT for a reply frame; returns rx_flag (0 after a time-out).
+int WaitRxFull();
+
+// 1 line good, 0 a reply failed the check, -1 no reply.
+int CheckComLine(int port);
+// 1 when a standard reply echoing order 10 arrived; sets pcbtype.
+int GetHARDWAREInfo();
+// Bytes waiting when the wait ended (72 or more when complete).
+int GetVERSIONInfo();
+
+// The message for a negative result of opening a port.
+const char* ComOpenErrorText(int code);

@@ -1,0 +1,46 @@
+#include "record.h"
+
+#include <algorithm>
+#include <iterator>
+
+std::uint16_t parameter[kRecordWords] = {};
+std::uint16_t pp[16] = {};
+std::int16_t refthdA = 0, refthdB = 0, upthdA = 0, lothdA = 0, upthdB = 0, lothdB = 0;
+
+void SetParameterDefaults() {
+    std::fill(std::begin(parameter), std::end(parameter), 0);
+    parameter[0] = 0x55;
+    parameter[1] = 1;
+    parameter[2] = 0;
+    const std::uint16_t block0[] = {500, 512, 512, 100, 100, 10};
+    std::copy(std::begin(block0), std::end(block0), parameter + kBlock0);
+}
+
+static int BlockStart(std::uint32_t block) {
+    return (block & 0xFFFF) == 0 ? kBlock0 : kBlock1;
+}
+
+void CopyVarsToPP(std::uint32_t block) {
+    std::copy_n(parameter + BlockStart(block), kBlockWords, pp);
+}
+
+void CopyPPtoVars(std::uint32_t block) {
+    std::copy_n(pp, kBlockWords, parameter + BlockStart(block));
+}
+
+// A record word above 32767 (only from a hand-edited file or an unlimited field) would not fit
+// the signed thresholds; it is held at 32767 so nothing wraps.
+static std::int16_t Clamp16(long v) {
+    return static_cast<std::int16_t>(std::clamp<long>(v, -32768, 32767));
+}
+
+void DeriveThresholds() {
+    long refA = parameter[4], refB = parameter[5];
+    long tolA = parameter[6], tolB = parameter[7];
+    refthdA = Clamp16(refA);
+    refthdB = Clamp16(refB);
+    upthdA = Clamp16(std::min(refA + tolA, 1023L));
+    lothdA = Clamp16(std::max(refA - tolA, 0L));
+    upthdB = Clamp16(std::min(refB + tolB, 1023L));
+    lothdB = Clamp16(std::max(refB - tolB, 0L));
+}

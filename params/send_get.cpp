@@ -1,0 +1,116 @@
+#include "frames.h"
+#include "link.h"
+#include "params.h"
+#include "record.h"
+#include "serial.h"
+#include "state.h"
+#include "ui.h"
+
+namespace {
+constexpr const char* kParamFileDefault = "TRK10para.cfg";
+
+// Switches the three target buttons so that exactly `on` is set.
+void SelectTarget(int newTarget) {
+    target = newTarget;
+    SetCtrlVal(pA, MAIN_RBTRAM, newTarget == RAM ? 1 : 0);
+    SetCtrlVal(pA, MAIN_RBTEEPROM, newTarget == EEPROM ? 1 : 0);
+    SetCtrlVal(pA, MAIN_RBTFILE, newTarget == DATFILE ? 1 : 0);
+}
+
+int TargetButton(int panel, int control, int event, int whenOn) {
+    if (event != EVENT_VAL_CHANGED) {
+        return 0;
+    }
+    int on = 0;
+    GetCtrlVal(panel, control, &on);
+    // Switching a target off falls back to RAM; RAM itself cannot be switched off.
+    SelectTarget(on ? whenOn : RAM);
+    return 0;
+}
+} // namespace
+
+int CC_RBTRam(int panel, int control, int event, void*, int, int) {
+    return TargetButton(panel, control, event, RAM);
+}
+
+int CC_RBTEeprom(int panel, int control, int event, void*, int, int) {
+    return TargetButton(panel, control, event, EEPROM);
+}
+
+int CC_RBTFile(int panel, int control, int event, void*, int, int) {
+    return TargetButton(panel, control, event, DATFILE);
+}
+
+int CC_BTNSend(int, int, int event, void*, int, int) {
+    if (event == EVENT_LEFT_CLICK) {
+        ShowText("Transmit...");
+        return 0;
+    }
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    if (target == DATFILE) {
+        if (FileSelectPopup(proj_dir, kParamFileDefault, "*.cfg", "ZEL-A-Parameter File",
+                            VAL_OK_BUTTON, 0, 1, 1, 1, file_name) > 0) {
+            SendParaToFile();
+        }
+    } else {
+        int order = target == EEPROM ? ORDER_SEND_EEPROM : ORDER_SEND_RAM;
+        parameter[0] = 0x55;
+        parameter[1] = static_cast<std::uint16_t>(order);
+        parameter[2] = 0;
+        GetPanelValues();
+        CopyVarsToPP(0);
+        FillTxBuf(order, 0, pp);
+        if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
+            ShowText("Transmit para1 Ok!");
+        }
+    }
+    // A send nested in a running scope loop may have taken its reply: re-arm it.
+    if (stop_flag == 0) {
+        rx_flag = REPLY_DATA;
+    }
+    return 0;
+}
+
+int CC_BTNGet(int, int, int event, void*, int, int) {
+    if (event == EVENT_LEFT_CLICK) {
+        ShowText("Receive...");
+        return 0;
+    }
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    if (target == DATFILE) {
+        ReadParaFromFile();
+    } else {
+        PushGET(target, 0);
+    }
+    SetPanelValues();
+    return 0;
+}
+
+void PushGET(int tgt, std::uint32_t block) {
+    if (tgt != DATFILE) {
+        int order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
+        parameter[1] = static_cast<std::uint16_t>(order);
+        parameter[2] = static_cast<std::uint16_t>(block & 0xFFFF);
+        CopyVarsToPP(block);
+        FlushInQ(com);
+        FlushOutQ(com);
+        FillTxBuf(order, static_cast<long>(block), pp);
+        rx_flag = 0;
+        if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
+            ShowText("Waiting for parameter-frame ...");
+        }
+        if (WaitRxFull() == REPLY_STANDARD) {
+            GetRxBuf36();
+            CopyPPtoVars(block);
+            SetStatus("Parameter-frame received! - Line Ok!");
+        } else {
+            SetStatus("Timeout-RS-232...");
+        }
+    }
+    SetPanelValues();
+    ShowStatus();
+}

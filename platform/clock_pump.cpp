@@ -1,0 +1,148 @@
+// The clock and the event pump.
+#include "internal.h"
+#include "testing.h"
+#include "ui.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+struct ClockState {
+    bool virtualOn = false;
+    double virtualNow = 0.0;
+    double idleStep = 0.0005;
+    QElapsedTimer real;
+    ClockState() { real.start(); }
+};
+ClockState& Clock() {
+    static ClockState c;
+    return c;
+}
+
+unsigned long g_activity = 0;
+bool g_quitRequested = false;
+
+// Blocks in the dispatcher until an event arrives or `seconds` pass. A single reusable timer
+// wakes it, so an idle wait costs no CPU.
+void WaitForEvents(double seconds) {
+    static QTimer* wake = nullptr;
+    if (!wake) {
+        wake = new QTimer(QCoreApplication::instance());
+        wake->setSingleShot(true);
+        wake->setTimerType(Qt::PreciseTimer);
+        QObject::connect(wake, &QTimer::timeout, [] {});
+    }
+    int ms = std::max(0, static_cast<int>(seconds * 1000.0));
+    if (ms == 0) {
+        return;
+    }
+    wake->start(ms);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    wake->stop();
+}
+
+// One pass of the pump: pending events, serial delivery; then, only if nothing happened, a
+// short block (real clock) or a virtual-time step.
+void PumpOnce(double maxBlock) {
+    if (!QCoreApplication::instance()) {
+        return;
+    }
+    unsigned long before = g_activity;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (platform_internal::SerialPoll()) {
+        g_activity++;
+    }
+    if (g_activity != before || g_quitRequested) {
+        return;
+    }
+    ClockState& c = Clock();
+    double due = platform_internal::SerialNextDue();
+    if (c.virtualOn) {
+        double step = std::min(c.idleStep, maxBlock);
+        c.virtualNow = std::max(c.virtualNow, std::min(due, c.virtualNow + step));
+        if (due <= c.virtualNow) {
+            platform_internal::SerialPoll();
+        }
+        return;
+    }
+    double now = Timer();
+    double block = std::min(maxBlock, std::max(0.0, due - now));
+    WaitForEvents(block);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    platform_internal::SerialPoll();
+}
+} // namespace
+
+namespace platform_internal {
+void NoteActivity() {
+    g_activity++;
+}
+void ResetQuit() {
+    g_quitRequested = false;
+}
+} // namespace platform_internal
+
+double Timer() {
+    ClockState& c = Clock();
+    if (c.virtualOn) {
+        return c.virtualNow;
+    }
+    return static_cast<double>(c.real.nsecsElapsed()) * 1e-9;
+}
+
+void Delay(double seconds) {
+    if (!(seconds > 0)) {
+        return;
+    }
+    ClockState& c = Clock();
+    if (c.virtualOn) {
+        c.virtualNow += seconds;
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+void UseVirtualClock(bool on, double idleStep) {
+    ClockState& c = Clock();
+    if (on && !c.virtualOn) {
+        c.virtualNow = static_cast<double>(c.real.nsecsElapsed()) * 1e-9;
+    }
+    c.virtualOn = on;
+    c.idleStep = idleStep > 0 ? idleStep : 0.0005;
+}
+
+bool VirtualClockActive() {
+    return Clock().virtualOn;
+}
+
+void AdvanceVirtualClock(double seconds) {
+    if (seconds > 0) {
+        Clock().virtualNow += seconds;
+    }
+}
+
+int ProcessSystemEvents() {
+    PumpOnce(0.004);
+    return 0;
+}
+
+int RunUserInterface() {
+    g_quitRequested = false;
+    while (!g_quitRequested) {
+        PumpOnce(0.25);
+    }
+    g_quitRequested = false;
+    return 0;
+}
+
+int QuitUserInterface(int) {
+    g_quitRequested = true;
+    return 0;
+}

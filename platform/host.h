@@ -1,0 +1,21 @@
+// Host services: where the program lives, whether a display exists, and the simulated sensor
+// started as a child process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Directory of the running executable (after InitCVIRTE).
+std::string GetExecutableDir();
+// True when a GUI can be shown (a display, or an explicitly chosen Qt platform).
+bool DisplayAvailable();
+
+// Starts `program` with `args`, reads the first line it prints (the simulator's device path)
+// within `timeoutSeconds`. Returns the line, or an empty string with `error` set.
+std::string StartSimulator(const std::string& program, const std::vector<std::string>& args,
+                           double timeoutSeconds, std::string& error);
+// Stops a simulator started above (SIGTERM, then kill after a grace period).
+void StopSimulator();
+
+// Splits a command-line-like text into words (double quotes group, backslash escapes).
+std::vector<std::string> SplitArgs(const std::string& text, bool& ok);

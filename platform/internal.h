@@ -1,0 +1,14 @@
+// Glue between the platform's own parts; not for the routines.
+#pragma once
+
+namespace platform_internal {
+// Moves due bytes of memory devices into their queues and runs receive callbacks whose notify
+// count is reached. Returns true when it did anything.
+bool SerialPoll();
+// Earliest time (Timer() seconds) a memory device has bytes due; a large value when none.
+double SerialNextDue();
+// Marks that something happened, so the pump does not block in this pass.
+void NoteActivity();
+// Closes every open port (run-time shutdown).
+void CloseAllPorts();
+} // namespace platform_internal

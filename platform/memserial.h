@@ -1,0 +1,48 @@
+// An in-memory serial device behind the serial calls, so tests play the sensor inside the test
+// process. Bytes the program writes reach `onWrite`; bytes sent back arrive at a given clock time
+// and are delivered by the event pump like bytes from a real port.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <span>
+#include <vector>
+
+class MemorySerialDevice {
+  public:
+    // Sensor side: sees each ComWrt's bytes and the clock time of the write.
+    std::function<void(std::span<const std::uint8_t>, double now)> onWrite;
+
+    // Schedules bytes to arrive `delay` seconds after now.
+    void send(std::span<const std::uint8_t> bytes, double delay = 0.0);
+    void send(std::initializer_list<std::uint8_t> bytes, double delay = 0.0) {
+        send(std::span<const std::uint8_t>(bytes.begin(), bytes.size()), delay);
+    }
+
+    // Everything the program wrote, and each write separately.
+    std::vector<std::uint8_t> written;
+    std::vector<std::vector<std::uint8_t>> writes;
+
+    // Fault switches.
+    int openError = 0;   // negative: OpenComConfig fails with it
+    int shortWrite = -1; // >= 0: each ComWrt writes only this many bytes
+    bool open = false;
+
+    // Program side (used by the serial service).
+    std::size_t available() const { return inq.size(); }
+    void deliverDue(double now);
+    bool hasPendingBefore(double t) const;
+    double nextDue() const;
+
+    std::deque<std::uint8_t> inq;
+    struct Pending {
+        double due;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::deque<Pending> pending;
+};
+
+// Puts a memory device behind a port number (nullptr removes it).
+void AttachMemoryDevice(int port, MemorySerialDevice* device);
+void DetachAllMemoryDevices();

@@ -1,0 +1,55 @@
+// Serial-port services. Ports are numbered; each number is bound to a device (see BindComPort).
+// Implemented on QSerialPort, or on an in-memory device for tests (memserial.h).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Opening and I/O errors.
+inline constexpr int kComUnknownSystemError = -1;
+inline constexpr int kComInvalidPortNumber = -2;
+inline constexpr int kComPortNotOpen = -3;
+inline constexpr int kComIoError = -4;
+inline constexpr int kComNoSerialPort = -6;
+inline constexpr int kComCannotOpen = -7;
+inline constexpr int kComInvalidParameter = -13;
+inline constexpr int kComTimeout = -99;
+
+inline constexpr int LWRS_RXFLAG = 0x0002;  // event character received
+inline constexpr int LWRS_TXEMPTY = 0x0004; // output queue empty
+inline constexpr int LWRS_RECEIVE = 0x8000; // notify count reached
+
+inline constexpr int kMaxComPort = 255;
+
+using ComCallbackPtr = void (*)(int port, int eventMask, void* callbackData);
+
+int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int outputQueueSize);
+int CloseCom(int port);
+int SetComTime(int port, double timeoutSeconds);
+int SetCTSMode(int port, int mode);
+int FlushInQ(int port);
+int FlushOutQ(int port);
+// Returns the bytes written (waiting up to the port time-out), or a negative error.
+int ComWrt(int port, const char* buffer, int count);
+// Returns the bytes read (waiting up to the port time-out for `count`), or a negative error.
+int ComRd(int port, char* buffer, int count);
+int GetInQLen(int port);
+// The callback runs from event processing once at least notifyCount bytes wait and
+// LWRS_RECEIVE is in the mask. Mask 0 removes it.
+int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
+                       ComCallbackPtr callback, void* callbackData);
+
+// Binds port number n to a device path (replacing the default COMn / /dev/ttyS(n-1)).
+void BindComPort(int port, const std::string& device);
+void ClearComBindings();
+// The device a port number stands for now.
+std::string ComDeviceName(int port);
+
+struct ComPortChoice {
+    int number;
+    std::string device;
+};
+// Port numbers worth offering: bound ports, the default mapping of serial devices present,
+// and `always` (the port in use), each with its device, ordered by number.
+std::vector<ComPortChoice> ListComPorts(int always);

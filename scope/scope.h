@@ -1,0 +1,38 @@
+// The live scope: run loop, plotting and LEDs, array helpers, teach/refresh/reset and the
+// block read of 64 data words.
+#pragma once
+
+#include <cstdint>
+
+#define ZEL_CALLBACK(name)                                                                         \
+    int name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
+
+ZEL_CALLBACK(CC_BTNRun);
+ZEL_CALLBACK(CC_BTNStop);
+ZEL_CALLBACK(CC_ButtonTeach);
+ZEL_CALLBACK(CC_ButtonRefreshCHA);
+ZEL_CALLBACK(CC_ButtonRefreshCHB);
+ZEL_CALLBACK(CC_ButtonReset);
+ZEL_CALLBACK(CC_RadioSelect);
+ZEL_CALLBACK(CC_RadioTeach);
+ZEL_CALLBACK(CC_BINSWchannel);
+
+inline constexpr int kRawSamples = 100;
+inline constexpr int kRawTraces = 8;
+inline constexpr int kRawValues = kRawSamples * kRawTraces;
+
+extern double arrayRAW[kRawValues];
+extern std::uint16_t adcCHA, adcCHB, instate, outstate;
+
+void PlotRAWValues();
+int FillarrayRAW(int first, int second);
+void DispLEDState(int inputState, int outputState);
+int Shift(const double* input, int count, int shift, double* output);
+int Copy1D(const double* input, int count, double* output);
+// Applies the strip chart's two display settings (before each plot and on Run pressed).
+void ApplyChartSettings();
+// Names, colours and line styles of the eight traces (once, at start-up).
+void SetupStripChart();
+
+// Block read: 64 words from `startAddress` into yArrayA/yArrayB; 64 on success, else 0.
+int ReadData64(int startAddress, int value, int order);

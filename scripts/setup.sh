@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what the build needs on Debian 12 and configures the named CMake preset.
+# Usage: scripts/setup.sh PRESET
+set -euo pipefail
+preset="${1:?preset}"
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+packages=(cmake ninja-build g++ pkg-config
+          qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-tools-dev qt6-tools-dev-tools
+          libqt6opengl6-dev libxkbcommon-dev libgl-dev
+          libgtest-dev libgmock-dev
+          xvfb xauth xdotool imagemagick)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]})); then
+    line="apt-get install -y --no-install-recommends ${missing[*]}"
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "Missing packages. Run as root: apt-get update && $line" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cd "$root"
+if [[ ! -f "build/$preset/build.ninja" ]]; then
+    cmake --preset "$preset" >/dev/null
+fi

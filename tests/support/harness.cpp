@@ -1,0 +1,138 @@
+#include "harness.h"
+
+#include "app.h"
+#include "calib.h"
+#include "frames.h"
+#include "link.h"
+#include "params.h"
+#include "record.h"
+#include "scope.h"
+#include "serial.h"
+#include "state.h"
+#include "testing.h"
+#include "ui.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <filesystem>
+
+#ifndef ZEL_PANEL_FILE
+#error "ZEL_PANEL_FILE must name the panel resource"
+#endif
+
+std::string MakeTempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "zeltest-XXXXXX").string();
+    char* made = mkdtemp(tmpl.data());
+    return made ? std::string(made) : std::string();
+}
+
+void RoutineTest::SetUp() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static char arg0[] = "zel-tests";
+    static char* argv[] = {arg0, nullptr};
+    InitCVIRTE(1, argv);
+    UseVirtualClock(true);
+    ClearFileSelectCalls();
+
+    pA = LoadPanel(0, ZEL_PANEL_FILE, MAIN_PANEL_NUMBER);
+    ASSERT_GT(pA, 0) << UiLastError();
+    pCalib = LoadPanel(pA, ZEL_PANEL_FILE, CALIB_PANEL_NUMBER);
+    ASSERT_GT(pCalib, 0) << UiLastError();
+    ASSERT_EQ(BindMainPanel(pA), 0) << UiLastError();
+    ASSERT_EQ(BindCalibPanel(pCalib), 0) << UiLastError();
+    InstallPanelCallback(pA, CC_PANEL, nullptr);
+
+    tempDir = MakeTempDir();
+    ASSERT_FALSE(tempDir.empty());
+    SetProjectDir(tempDir.c_str());
+    GetProjectDir(proj_dir);
+    AttachMemoryDevice(1, &dev);
+    SetupStripChart();
+    InitVars();
+    std::fill(std::begin(pp), std::end(pp), 0);
+    pcbtype = 0;
+    std::fill(std::begin(arrayRAW), std::end(arrayRAW), 0.0);
+    ClearTextHistory();
+}
+
+void RoutineTest::TearDown() {
+    CloseCom(1);
+    DetachAllMemoryDevices();
+    ClearComBindings();
+    if (pA > 0) {
+        DiscardPanel(pA);
+    }
+    pA = pCalib = 0;
+    // Let deferred deletions run before the next test.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    ClearFileSelectCalls();
+    UseVirtualClock(false);
+    if (!tempDir.empty()) {
+        std::error_code ec;
+        std::filesystem::permissions(tempDir, std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(tempDir, ec);
+    }
+}
+
+void RoutineTest::useSensor(zelsim::Options opts, int baud) {
+    sensor = std::make_unique<zelsim::Engine>(opts);
+    dev.onWrite = [this, baud](std::span<const std::uint8_t> bytes, double now) {
+        // The request itself takes its time on the line before the sensor has it.
+        double at = baud > 0 ? bytes.size() * 10.0 / baud : 0.0;
+        zelsim::Output out = sensor->feed(bytes.data(), bytes.size(), now + at);
+        for (const auto& chunk : out.chunks) {
+            at += chunk.delay;
+            at += baud > 0 ? chunk.bytes.size() * 10.0 / baud : 0.0;
+            dev.send(chunk.bytes, at);
+        }
+    };
+}
+
+void RoutineTest::openLink() {
+    ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+    SetComTime(1, TIMEOUT);
+    InstallComCallback(1, eventMask, kNotifyCount, zel::sync, RX_Receive_Function, nullptr);
+    com = 1;
+}
+
+std::vector<std::uint8_t> RoutineTest::frame(std::initializer_list<unsigned> words) {
+    std::vector<std::uint8_t> f(kFrameLen, 0);
+    int i = 0;
+    for (unsigned w : words) {
+        if (i >= 18) {
+            break;
+        }
+        f[2 * i] = static_cast<std::uint8_t>(w >> 8);
+        f[2 * i + 1] = static_cast<std::uint8_t>(w & 0xFF);
+        ++i;
+    }
+    return f;
+}
+
+void RoutineTest::reply(const std::vector<std::uint8_t>& bytes, double delay) {
+    dev.send(bytes, delay);
+}
+
+void RoutineTest::pump(double seconds) {
+    double end = Timer() + seconds;
+    while (Timer() < end) {
+        ProcessSystemEvents();
+    }
+}
+
+std::vector<std::string> RoutineTest::statusHistory() const {
+    return TextHistory(pA, MAIN_STATUS);
+}
+
+std::string RoutineTest::status() const {
+    char buf[256];
+    GetCtrlVal(pA, MAIN_STATUS, buf, sizeof buf);
+    return buf;
+}
+
+unsigned RoutineTest::writtenWord(std::size_t i, int at) const {
+    const auto& w = dev.writes.at(i);
+    return (static_cast<unsigned>(w.at(at)) << 8) | w.at(at + 1);
+}

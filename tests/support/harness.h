@@ -1,0 +1,46 @@
+// Test fixture for the routines: both panels loaded offscreen, the globals at their start
+// values, port 1 backed by an in-memory device, and a virtual clock so time-outs cost no real
+// time. `useSensor()` puts the simulated sensor's engine behind the device.
+#pragma once
+
+#include "engine.h"
+#include "memserial.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+class RoutineTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The simulated sensor answers every write, with replies paced at `baud` (0: at once).
+    void useSensor(zelsim::Options opts = {}, int baud = 19200);
+    // Opens port 1 and installs the receive callback, without the start-up exchange.
+    void openLink();
+
+    // A 36-byte frame from up to 18 big-endian words (missing words are 0).
+    static std::vector<std::uint8_t> frame(std::initializer_list<unsigned> words);
+    // Queues bytes to arrive `delay` seconds from now.
+    void reply(const std::vector<std::uint8_t>& bytes, double delay = 0.01);
+    // Runs the event pump for `seconds` of clock time.
+    void pump(double seconds);
+
+    std::vector<std::string> statusHistory() const;
+    std::string status() const;
+    std::vector<std::vector<std::uint8_t>> writes() const { return dev.writes; }
+    // Word at byte offset `at` of write number `i`.
+    unsigned writtenWord(std::size_t i, int at) const;
+
+    MemorySerialDevice dev;
+    std::unique_ptr<zelsim::Engine> sensor;
+    std::string tempDir;
+};
+
+// Path of a fresh temporary directory (removed by the fixture).
+std::string MakeTempDir();
