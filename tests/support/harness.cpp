@@ -14,6 +14,7 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -135,4 +136,42 @@ std::string RoutineTest::status() const {
 unsigned RoutineTest::writtenWord(std::size_t i, int at) const {
     const auto& w = dev.writes.at(i);
     return (static_cast<unsigned>(w.at(at)) << 8) | w.at(at + 1);
+}
+
+#include "process.h"
+
+#include <fstream>
+
+void SimLinkTest::SetUp() {
+    RoutineTest::SetUp();
+    DetachAllMemoryDevices();
+    UseVirtualClock(false);
+}
+
+void SimLinkTest::TearDown() {
+    CloseCom(1);
+    if (sim) {
+        sim->signal(SIGTERM);
+        sim->wait(5.0);
+        sim.reset();
+    }
+    RoutineTest::TearDown();
+}
+
+void SimLinkTest::startSim(std::vector<std::string> args) {
+    logPath = tempDir + "/sim.log";
+    args.push_back("--log");
+    args.push_back(logPath);
+    sim = std::make_unique<zelsim::SimProcess>(ZEL_SIM_EXE, args);
+    ASSERT_TRUE(sim->ok()) << "zel-sensor-sim did not start";
+    BindComPort(1, sim->ptyPath());
+}
+
+std::vector<std::string> SimLinkTest::simLog() const {
+    std::vector<std::string> lines;
+    std::ifstream in(logPath);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }

@@ -5,6 +5,7 @@
 
 #include "engine.h"
 #include "memserial.h"
+#include "process.h"
 
 #include <gtest/gtest.h>
 
@@ -44,3 +45,17 @@ class RoutineTest : public ::testing::Test {
 
 // Path of a fresh temporary directory (removed by the fixture).
 std::string MakeTempDir();
+
+// End-to-end fixture: the same panels and routines, the real clock and the real serial
+// service, with port 1 bound to a running zel-sensor-sim's pseudo-terminal.
+class SimLinkTest : public RoutineTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Starts the simulator with these options (plus --log into the temp dir) and binds port 1.
+    void startSim(std::vector<std::string> args = {});
+    // The simulator's log lines so far.
+    std::vector<std::string> simLog() const;
+    std::unique_ptr<zelsim::SimProcess> sim;
+    std::string logPath;
+};
