@@ -4,12 +4,29 @@
 #include "scope.h"
 
 #include <cstdint>
+#include <string_view>
 
 // Calibration header record: 18 words laid out like a command frame.
 extern std::uint16_t calibration[18];
 void GetCalibHeaderValues();
 void SetCalibHeaderValues();
 ZEL_CALLBACK(CC_TOGGcalib);
+
+// Record words of the header values (data word n sits at record word n + 3).
+inline constexpr int CALIB_H1 = 3;
+inline constexpr int CALIB_H2 = 4;
+inline constexpr int CALIB_H3A = 5;
+inline constexpr int CALIB_H3B = 6;
+inline constexpr int CALIB_H4A = 7;
+inline constexpr int CALIB_H4B = 8;
+inline constexpr int CALIB_H5A = 9;
+inline constexpr int CALIB_H5B = 10;
+
+// H3 as stored: trunc(value x 1024) toward zero, low 16 bits kept (64 gives 0, -0.5 gives
+// 65024). Non-finite values give 0.
+std::uint16_t H3FromReal(double value);
+// H3 as shown: the stored word taken as unsigned, divided by 1024.
+double H3ToReal(std::uint16_t word);
 
 // Calibration files.
 extern std::uint16_t linArrayA[1024];
@@ -20,6 +37,23 @@ int ReadCalibrationDataFromFileCHA(char* path);
 int ReadCalibrationDataFromFileCHB(char* path);
 ZEL_CALLBACK(CC_PICBTNCalibFileCHA);
 ZEL_CALLBACK(CC_PICBTNCalibFileCHB);
+
+inline constexpr int kCalibTableWords = 1024;
+
+// The content of one calibration file, checked in full before anything is stored.
+struct CalibFileContent {
+    bool hasHeader = false;
+    // Header lines whose value could not be read leave that header word as it was.
+    bool h1Read = false, h2Read = false, h4Read = false, h5Read = false;
+    std::uint16_t h1 = 0, h2 = 0, h4 = 0, h5 = 0;
+    double h3 = 0.0;                            // stays 0.0 when its line cannot be read
+    std::uint16_t table[kCalibTableWords] = {}; // in table order (the file lists it reversed)
+};
+// Parses a calibration file's text. False when the table section is missing or short, or a
+// table or integer header value does not fit in 16 bits; `out` is then not to be used.
+bool ParseCalibrationText(std::string_view text, CalibFileContent& out);
+// Zeroes the header record, both tables and both file names (start of run, tests).
+void ClearCalibration();
 
 // X-FLASH programming.
 inline constexpr std::uint16_t PAGE0 = 0x1000;
@@ -37,3 +71,7 @@ void WritePageToXFLASH(std::uint16_t address, const std::uint16_t* words);
 int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t* words);
 void WriteXFLASHCalibData();
 int SendInfoBlockToFlash(std::uint16_t first, std::uint16_t second);
+
+// Orders of a programming run with these switches and loaded tables: 2 for the header page,
+// 4 erases and 128 writes per table (drives the progress bar).
+int XFlashOrderCount(int header, int tables, int loadedA, int loadedB);

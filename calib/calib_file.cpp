@@ -1,0 +1,193 @@
+#include "calib.h"
+
+#include "state.h"
+#include "textfile.h"
+#include "ui.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+std::uint16_t linArrayA[kCalibTableWords] = {};
+std::uint16_t linArrayB[kCalibTableWords] = {};
+char calib_fnameCHA[260] = "";
+char calib_fnameCHB[260] = "";
+
+namespace {
+
+constexpr std::string_view kHeaderWord = "[HEADER]";
+constexpr std::string_view kTableWord = "[XFLASH]";
+constexpr int kDarkGreen = MakeColor(0, 128, 0);
+constexpr int kGrey = MakeColor(128, 128, 128);
+
+// What an integer field held.
+enum class IntField { Value, Unreadable, TooWide };
+
+// A decimal integer must fit one unsigned 16-bit word: a wrapped value would program a wrong
+// word. Anything that is not a decimal integer at all is unreadable.
+IntField ReadWord(std::string_view token, std::uint16_t& value) {
+    bool negative = false;
+    if (!token.empty() && (token[0] == '+' || token[0] == '-')) {
+        negative = token[0] == '-';
+        token.remove_prefix(1);
+    }
+    if (token.empty() ||
+        !std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return IntField::Unreadable;
+    }
+    std::size_t first = token.find_first_not_of('0');
+    if (first == std::string_view::npos) {
+        value = 0; // "-0" is still zero
+        return IntField::Value;
+    }
+    std::uint64_t v = 0;
+    if (negative || !ParseUnsigned(token.substr(first), 0xFFFF, v)) {
+        return IntField::TooWide;
+    }
+    value = static_cast<std::uint16_t>(v);
+    return IntField::Value;
+}
+
+// One header line: a label of any length (discarded) and an integer value.
+bool ReadIntLine(TokenReader& in, bool& read, std::uint16_t& value) {
+    in.next();
+    switch (ReadWord(in.next(), value)) {
+    case IntField::Value:
+        read = true;
+        return true;
+    case IntField::Unreadable:
+        read = false;
+        return true;
+    case IntField::TooWide:
+        return false;
+    }
+    return false;
+}
+
+struct Channel {
+    std::uint16_t* table;
+    int h3, h4, h5;
+    int fileBox, label1, label2;
+    const char* noFileText;
+    int* lookFlag;
+};
+
+const Channel kChannelA{
+    linArrayA,    CALIB_H3A,   CALIB_H4A,   CALIB_H5A,
+    CAL_FILEBOXA, CAL_LABELA1, CAL_LABELA2, "No Calibration-Data-File CHA selected!",
+    &look_flagA};
+const Channel kChannelB{
+    linArrayB,    CALIB_H3B,   CALIB_H4B,   CALIB_H5B,
+    CAL_FILEBOXB, CAL_LABELB1, CAL_LABELB2, "No Calibration-Data-File CHB selected!",
+    &look_flagB};
+
+int ReadCalibrationFile(const Channel& ch, char* path) {
+    if (FileSelectPopup(proj_dir, "XF-LINEAR.DAT", "*.dat", "ZEL-A-2X-Calibration-File",
+                        VAL_LOAD_BUTTON, 0, 1, 1, 1, path) <= 0) {
+        return 0;
+    }
+    std::string text;
+    // The whole file is read and checked before anything is stored: a failed load changes
+    // neither the header record nor the table.
+    CalibFileContent content;
+    if (!ReadWholeFile(path, text) || !ParseCalibrationText(text, content)) {
+        return 0;
+    }
+    if (content.hasHeader) {
+        if (content.h1Read) {
+            calibration[CALIB_H1] = content.h1;
+        }
+        if (content.h2Read) {
+            calibration[CALIB_H2] = content.h2;
+        }
+        calibration[ch.h3] = H3FromReal(content.h3);
+        if (content.h4Read) {
+            calibration[ch.h4] = content.h4;
+        }
+        if (content.h5Read) {
+            calibration[ch.h5] = content.h5;
+        }
+    }
+    std::copy(std::begin(content.table), std::end(content.table), ch.table);
+    return 1;
+}
+
+void ShowLoadOutcome(const Channel& ch, int result, const char* path) {
+    if (result == 1) {
+        ResetTextBox(pCalib, ch.fileBox, path);
+        SetCalibHeaderValues();
+        SetCtrlAttribute(pCalib, CAL_BTNWRITE, ATTR_DIMMED, 0);
+        SetCtrlVal(pCalib, CAL_TABLESSW, 1);
+        SetCtrlAttribute(pCalib, ch.label1, ATTR_TEXT_COLOR, kDarkGreen);
+        SetCtrlAttribute(pCalib, ch.label2, ATTR_TEXT_COLOR, kDarkGreen);
+        *ch.lookFlag = 1;
+    } else {
+        ResetTextBox(pCalib, ch.fileBox, ch.noFileText);
+        SetCtrlVal(pCalib, CAL_TABLESSW, 0);
+        SetCtrlAttribute(pCalib, ch.label1, ATTR_TEXT_COLOR, kGrey);
+        SetCtrlAttribute(pCalib, ch.label2, ATTR_TEXT_COLOR, kGrey);
+        *ch.lookFlag = 0;
+    }
+}
+
+} // namespace
+
+bool ParseCalibrationText(std::string_view text, CalibFileContent& out) {
+    TokenReader in(text);
+    std::string_view word = in.next();
+    out.hasHeader = word.starts_with(kHeaderWord);
+    if (out.hasHeader) {
+        if (!ReadIntLine(in, out.h1Read, out.h1) || !ReadIntLine(in, out.h2Read, out.h2)) {
+            return false;
+        }
+        in.next();
+        double r = 0.0;
+        out.h3 = ParseReal(in.next(), r) ? r : 0.0;
+        if (!ReadIntLine(in, out.h4Read, out.h4) || !ReadIntLine(in, out.h5Read, out.h5)) {
+            return false;
+        }
+    }
+    // The table section must follow, whether or not a header came first.
+    if (!in.next().starts_with(kTableWord)) {
+        return false;
+    }
+    for (int k = 0; k < kCalibTableWords; ++k) {
+        std::uint16_t v = 0;
+        if (ReadWord(in.next(), v) != IntField::Value) {
+            return false;
+        }
+        // The file lists the table from its last entry to its first.
+        out.table[kCalibTableWords - 1 - k] = v;
+    }
+    return true; // anything after the last table value is ignored
+}
+
+void ClearCalibration() {
+    std::fill(std::begin(calibration), std::end(calibration), 0);
+    std::fill(std::begin(linArrayA), std::end(linArrayA), 0);
+    std::fill(std::begin(linArrayB), std::end(linArrayB), 0);
+    calib_fnameCHA[0] = '\0';
+    calib_fnameCHB[0] = '\0';
+}
+
+int ReadCalibrationDataFromFileCHA(char* path) {
+    return ReadCalibrationFile(kChannelA, path);
+}
+
+int ReadCalibrationDataFromFileCHB(char* path) {
+    return ReadCalibrationFile(kChannelB, path);
+}
+
+int CC_PICBTNCalibFileCHA(int, int, int event, void*, int, int) {
+    if (event == EVENT_COMMIT) {
+        ShowLoadOutcome(kChannelA, ReadCalibrationDataFromFileCHA(calib_fnameCHA), calib_fnameCHA);
+    }
+    return 0;
+}
+
+int CC_PICBTNCalibFileCHB(int, int, int event, void*, int, int) {
+    if (event == EVENT_COMMIT) {
+        ShowLoadOutcome(kChannelB, ReadCalibrationDataFromFileCHB(calib_fnameCHB), calib_fnameCHB);
+    }
+    return 0;
+}
