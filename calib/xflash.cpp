@@ -88,7 +88,8 @@ bool WriteHeader() {
     FlushInQ(com);
     FlushOutQ(com);
     std::fill(std::begin(pp), std::end(pp), 0);
-    std::copy(calibration + 3, calibration + 18, pp);
+    // Eight header values; the frame's remaining data words always go out as 0.
+    std::copy(calibration + CALIB_H1, calibration + CALIB_H5B + 1, pp);
     FillTxBuf(calibration[1], calibration[2], pp);
     if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
         ShowText("Writing XFLASH-PAGE1-calibration-Data...");
