@@ -25,9 +25,13 @@ extern double arrayRAW[kRawValues];
 extern std::uint16_t adcCHA, adcCHB, instate, outstate;
 
 void PlotRAWValues();
+// Fills the whole history with first, second at its very end; (0, 0) clears it.
 int FillarrayRAW(int first, int second);
 void DispLEDState(int inputState, int outputState);
+// Moves count values by shift places (positive: towards higher indices), filling with 0.0;
+// 0, or -20003 for count < 1, -20102 for |shift| >= count. Safe in place.
 int Shift(const double* input, int count, int shift, double* output);
+// 0, or -20003 for count < 1.
 int Copy1D(const double* input, int count, double* output);
 // Applies the strip chart's two display settings (before each plot and on Run pressed).
 void ApplyChartSettings();

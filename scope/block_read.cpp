@@ -1,0 +1,87 @@
+#include "frames.h"
+#include "link.h"
+#include "scope.h"
+#include "serial.h"
+#include "state.h"
+#include "ui.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr int kBlockWords = 64;
+constexpr int kBlockBytes = 2 * kBlockWords;
+constexpr int kImageHalf = 128; // words of yArrayA (and of yArrayB) the block read fills
+constexpr double kBlockTimeout = 1.5;
+
+// Where the block starting at `address` lands; nullptr for an address outside the table.
+std::uint16_t* Destination(unsigned address) {
+    switch (address) {
+    case 0:
+        return yArrayA;
+    case 64:
+        return yArrayA + 64;
+    case 128:
+        return yArrayB;
+    case 192:
+        return yArrayB + 64;
+    default:
+        return nullptr;
+    }
+}
+} // namespace
+
+int ReadData64(int startAddress, int value, int order) {
+    // The block is no frame: keep the receive callback away from it.
+    InstallComCallback(com, 0, 0, 0, nullptr, nullptr);
+
+    const unsigned address = static_cast<unsigned>(startAddress) & 0xFFFF;
+    std::memset(szWriteBuf, 0, kFrameLen);
+    PutWord(szWriteBuf, 0, zel::sync);
+    PutWord(szWriteBuf, 2, static_cast<unsigned>(order));
+    PutWord(szWriteBuf, 4, address);
+    PutWord(szWriteBuf, 6, static_cast<unsigned>(value));
+
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    ComWrt(com, szWriteBuf, kFrameLen);
+    ShowText("Waiting for Data[64] ...");
+
+    double t0 = Timer();
+    int waiting = 0;
+    for (;;) {
+        ProcessSystemEvents();
+        waiting = GetInQLen(com);
+        if (Timer() - t0 > kBlockTimeout) {
+            SetStatus("Timeout-RS-232 while reading 64 data-words!");
+            std::fill(yArrayA, yArrayA + kImageHalf, 0);
+            std::fill(yArrayB, yArrayB + kImageHalf, 0);
+            ttick = 0;
+            break;
+        }
+        if (waiting >= kBlockBytes) {
+            break;
+        }
+    }
+
+    // A port that went away reports a negative length: nothing to read.
+    int toRead = std::clamp(waiting, 0, kBufLen);
+    int n = toRead > 0 ? ComRd(com, szReadBuf, toRead) : 0;
+    nBytesR = n < 0 ? 0 : n;
+
+    int result = 0;
+    if (nBytesR == kBlockBytes) {
+        SetStatus("Data[64] block received!");
+        if (std::uint16_t* dest = Destination(address)) {
+            for (int i = 0; i < kBlockWords; ++i) {
+                dest[i] = GetWord(szReadBuf, 2 * i);
+            }
+        }
+        result = kBlockWords;
+    }
+
+    InstallComCallback(com, eventMask, kNotifyCount, zel::sync, RX_Receive_Function, nullptr);
+    ShowStatus();
+    return result;
+}

@@ -1,0 +1,136 @@
+#include "record.h"
+#include "scope.h"
+#include "state.h"
+#include "ui.h"
+
+double arrayRAW[kRawValues] = {};
+std::uint16_t adcCHA = 0, adcCHB = 0, instate = 0, outstate = 0;
+
+namespace {
+constexpr int kErrBadCount = -20003;
+constexpr int kErrBadShift = -20102;
+constexpr int kPointsPerScreen = kRawSamples;
+
+// Channel colours: everything drawn for channel A is blue, for channel B orange.
+constexpr int kColourA = MakeColor(0x1F, 0x5F, 0xD0);
+constexpr int kColourB = MakeColor(0xE0, 0x6A, 0x10);
+constexpr int kBold = 3;
+constexpr int kThin = 1;
+
+struct TraceLook {
+    const char* name;
+    int colour;
+    int width;
+    int dashed;
+};
+
+// Trace order is the order of the values in each sample of arrayRAW.
+constexpr TraceLook kTraces[kRawTraces] = {
+    {"Raw CHA", kColourA, kBold, 0},   {"Raw CHB", kColourB, kBold, 0},
+    {"Ref CHA", kColourA, kThin, 1},   {"Ref CHB", kColourB, kThin, 1},
+    {"Upper CHA", kColourA, kThin, 1}, {"Lower CHA", kColourA, kThin, 1},
+    {"Upper CHB", kColourB, kThin, 1}, {"Lower CHB", kColourB, kThin, 1},
+};
+
+// One state word drives its pair of LEDs only when it is 0..3; anything else leaves them.
+void SetLedPair(int word, int ledBit0, int ledBit1) {
+    if (word < 0 || word > 3) {
+        return;
+    }
+    SetCtrlVal(pA, ledBit0, word & 1);
+    SetCtrlVal(pA, ledBit1, (word >> 1) & 1);
+}
+} // namespace
+
+void ApplyChartSettings() {
+    SetCtrlAttribute(pA, MAIN_STRIPCHART, ATTR_POINTS_PER_SCREEN, kPointsPerScreen);
+    SetCtrlAttribute(pA, MAIN_STRIPCHART, ATTR_SCROLL_MODE, VAL_CONTINUOUS);
+}
+
+void SetupStripChart() {
+    for (int t = 0; t < kRawTraces; ++t) {
+        const TraceLook& look = kTraces[t];
+        SetStripChartTrace(pA, MAIN_STRIPCHART, t, look.name, look.colour, look.width, look.dashed);
+    }
+    ApplyChartSettings();
+}
+
+void PlotRAWValues() {
+    Shift(arrayRAW, kRawValues, -kRawTraces, arrayRAW);
+
+    adcCHA = pp[0];
+    adcCHB = pp[1];
+    instate = pp[2];
+    outstate = pp[3];
+
+    double* newest = arrayRAW + kRawValues - kRawTraces;
+    newest[0] = adcCHA;
+    newest[1] = adcCHB;
+    newest[2] = refthdA;
+    newest[3] = refthdB;
+    newest[4] = upthdA;
+    newest[5] = lothdA;
+    newest[6] = upthdB;
+    newest[7] = lothdB;
+
+    ApplyChartSettings();
+    PlotStripChart(pA, MAIN_STRIPCHART, arrayRAW, kRawValues, 0, 0, VAL_DOUBLE);
+    SetCtrlVal(pA, MAIN_RAWA, static_cast<unsigned>(adcCHA));
+    SetCtrlVal(pA, MAIN_RAWB, static_cast<unsigned>(adcCHB));
+    DispLEDState(instate, outstate);
+}
+
+// Clears the whole history, so nothing of an earlier run scrolls through the next one.
+int FillarrayRAW(int first, int second) {
+    for (int i = 0; i + 1 < kRawValues; ++i) {
+        arrayRAW[i] = first;
+        arrayRAW[i + 1] = second;
+    }
+    return 0;
+}
+
+void DispLEDState(int inputState, int outputState) {
+    SetLedPair(inputState, MAIN_LEDIN0, MAIN_LEDIN1);
+    SetLedPair(outputState, MAIN_LEDOUT0, MAIN_LEDOUT1);
+}
+
+int Shift(const double* input, int count, int shift, double* output) {
+    if (count < 1) {
+        return kErrBadCount;
+    }
+    long long magnitude = shift < 0 ? -static_cast<long long>(shift) : shift;
+    if (magnitude >= count) {
+        return kErrBadShift;
+    }
+    if (shift == 0) {
+        return Copy1D(input, count, output);
+    }
+    // Copying away from the direction of the shift keeps an in-place shift intact.
+    if (shift > 0) {
+        for (int i = count - 1; i >= shift; --i) {
+            output[i] = input[i - shift];
+        }
+        for (int i = 0; i < shift; ++i) {
+            output[i] = 0.0;
+        }
+    } else {
+        int m = -shift;
+        for (int i = 0; i < count - m; ++i) {
+            output[i] = input[i + m];
+        }
+        for (int i = count - m; i < count; ++i) {
+            output[i] = 0.0;
+        }
+    }
+    return 0;
+}
+
+int Copy1D(const double* input, int count, double* output) {
+    if (count < 1) {
+        return kErrBadCount;
+    }
+    for (int i = 0; i < count; ++i) {
+        output[i] = input[i];
+    }
+    return 0;
+}
