@@ -160,6 +160,7 @@ int WinMain(int argc, char** argv) {
         return -1;
     }
     InstallPanelCallback(pA, CC_PANEL, nullptr);
+    InstallTerminationHandler([] { CC_PANEL(pA, 0, EVENT_CLOSE, nullptr, 0, 0); });
     // The calibration switch appears only through the logo gesture.
     SetCtrlAttribute(pA, MAIN_TOGGCALIB, ATTR_VISIBLE, 0);
 

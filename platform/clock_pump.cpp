@@ -134,7 +134,7 @@ int ProcessSystemEvents() {
 }
 
 int RunUserInterface() {
-    g_quitRequested = false;
+    // A quit asked for before the loop started (a close during start-up) still counts.
     while (!g_quitRequested) {
         PumpOnce(0.25);
     }

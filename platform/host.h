@@ -19,3 +19,7 @@ void StopSimulator();
 
 // Splits a command-line-like text into words (double quotes group, backslash escapes).
 std::vector<std::string> SplitArgs(const std::string& text, bool& ok);
+
+// SIGINT and SIGTERM run `handler` from the event loop (not from the signal), so the program
+// can close the way the operator would.
+void InstallTerminationHandler(void (*handler)());

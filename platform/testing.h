@@ -31,3 +31,5 @@ void ClickCtrl(int panel, int control);
 void PostCtrlEvent(int panel, int control, int event);
 // The points the strip chart holds per trace (for tests).
 std::vector<std::vector<double>> StripChartTraces(int panel, int control);
+// Whether a panel is shown.
+bool PanelVisible(int panel);

@@ -66,6 +66,7 @@ struct Control {
     QPointer<QTimer> timer;
     CtrlCallbackPtr callback = nullptr;
     StripChart* chart = nullptr; // owned by its widget
+    std::vector<QMetaObject::Connection> connections;
     bool ledOn = false;
     std::vector<std::string> history; // texts written, for tests
 };
@@ -232,33 +233,36 @@ void Connect(Panel& p, Control& c) {
     switch (c.kind) {
     case Kind::Button: {
         auto* b = static_cast<QAbstractButton*>(w);
-        QObject::connect(b, &QAbstractButton::pressed, [=] { Post(panel, id, EVENT_LEFT_CLICK); });
-        QObject::connect(b, &QAbstractButton::clicked, [=] { Post(panel, id, EVENT_COMMIT); });
+        c.connections.push_back(QObject::connect(b, &QAbstractButton::pressed,
+                                                 [=] { Post(panel, id, EVENT_LEFT_CLICK); }));
+        c.connections.push_back(
+            QObject::connect(b, &QAbstractButton::clicked, [=] { Post(panel, id, EVENT_COMMIT); }));
         break;
     }
     case Kind::Toggle:
     case Kind::Radio: {
         auto* b = static_cast<QAbstractButton*>(w);
-        QObject::connect(b, &QAbstractButton::pressed, [=] { Post(panel, id, EVENT_LEFT_CLICK); });
-        QObject::connect(b, &QAbstractButton::clicked, [=] {
+        c.connections.push_back(QObject::connect(b, &QAbstractButton::pressed,
+                                                 [=] { Post(panel, id, EVENT_LEFT_CLICK); }));
+        c.connections.push_back(QObject::connect(b, &QAbstractButton::clicked, [=] {
             Post(panel, id, EVENT_VAL_CHANGED);
             Post(panel, id, EVENT_COMMIT);
-        });
+        }));
         break;
     }
     case Kind::Ring: {
         auto* r = static_cast<QComboBox*>(w);
-        QObject::connect(r, &QComboBox::activated, [=] {
+        c.connections.push_back(QObject::connect(r, &QComboBox::activated, [=] {
             Post(panel, id, EVENT_VAL_CHANGED);
             Post(panel, id, EVENT_COMMIT);
-        });
+        }));
         break;
     }
     case Kind::Numeric:
     case Kind::Real: {
         auto* s = static_cast<QAbstractSpinBox*>(w);
-        QObject::connect(s, &QAbstractSpinBox::editingFinished,
-                         [=] { Post(panel, id, EVENT_COMMIT); });
+        c.connections.push_back(QObject::connect(s, &QAbstractSpinBox::editingFinished,
+                                                 [=] { Post(panel, id, EVENT_COMMIT); }));
         break;
     }
     case Kind::Picture:
@@ -427,6 +431,14 @@ int BindControls(int panel, const CtrlBinding* table, std::size_t count) {
         if (!w) {
             g_lastError = std::string("control ") + table[i].objectName + " missing";
             return UIE_NO_CONTROL;
+        }
+        auto old = p->controls.find(table[i].id);
+        if (old != p->controls.end()) {
+            // Binding again replaces the old binding instead of adding to it.
+            for (const auto& conn : old->second.connections) {
+                QObject::disconnect(conn);
+            }
+            p->controls.erase(old);
         }
         Control c;
         c.id = table[i].id;
@@ -1081,4 +1093,9 @@ int SetStripChartTrace(int panel, int control, int trace, const char* name, int 
     }
     c->chart->setTrace(trace, QString::fromLatin1(name ? name : ""), color, width, dashed != 0);
     return 0;
+}
+
+bool PanelVisible(int panel) {
+    Panel* p = FindPanel(panel);
+    return p && p->widget->isVisible();
 }

@@ -1,0 +1,92 @@
+// The bounded readers and the atomic writer.
+#include "textfile.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+std::string TempPath(const char* name) {
+    auto dir = std::filesystem::temp_directory_path() / ("zeltf-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    return (dir / name).string();
+}
+
+void WriteRaw(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+} // namespace
+
+TEST(TextFile, NumbersAreStrict) {
+    std::uint64_t u = 0;
+    EXPECT_TRUE(ParseUnsigned("65535", 65535, u));
+    EXPECT_FALSE(ParseUnsigned("65536", 65535, u));
+    EXPECT_FALSE(ParseUnsigned("-1", 65535, u));
+    EXPECT_FALSE(ParseUnsigned("+1", 65535, u));
+    EXPECT_FALSE(ParseUnsigned("12a", 65535, u));
+    EXPECT_FALSE(ParseUnsigned("123456789012345678901234567890", ~0ull, u));
+    std::int64_t s = 0;
+    EXPECT_TRUE(ParseSigned("-32768", -32768, 32767, s));
+    EXPECT_EQ(s, -32768);
+    EXPECT_FALSE(ParseSigned("-", -10, 10, s));
+    double r = 0;
+    EXPECT_TRUE(ParseReal("-0.5", r));
+    EXPECT_EQ(r, -0.5);
+    EXPECT_TRUE(ParseReal("1.5e2", r));
+    EXPECT_EQ(r, 150.0);
+    EXPECT_FALSE(ParseReal("nan", r));
+    EXPECT_FALSE(ParseReal("1e999", r));
+    EXPECT_FALSE(ParseReal("1.5x", r));
+}
+
+TEST(TextFile, ReadsTheFirstNumbersOfAnyLayout) {
+    std::string path = TempPath("nums.txt");
+    std::uint32_t v[3] = {7, 7, 7};
+    WriteRaw(path, " 1\t2\r\n3 junk after");
+    EXPECT_EQ(FileToArrayU32(path, v, 3), 0);
+    EXPECT_EQ(v[2], 3u);
+
+    // Every failure leaves the output untouched.
+    const char* bad[] = {"1 2", "1 x 3", "1 -2 3", "1 2 99999999999", "", "\x01\xff\x02"};
+    for (const char* text : bad) {
+        std::uint32_t w[3] = {7, 7, 7};
+        WriteRaw(path, text);
+        EXPECT_NE(FileToArrayU32(path, w, 3), 0) << text;
+        EXPECT_EQ(w[0], 7u) << text;
+    }
+    std::uint32_t w[3] = {7, 7, 7};
+    EXPECT_NE(FileToArrayU32(std::filesystem::path(path).parent_path().string(), w, 3), 0);
+    EXPECT_NE(FileToArrayU32(path + ".missing", w, 3), 0);
+}
+
+TEST(TextFile, AtomicWriteNeverLeavesAHalfFile) {
+    std::string path = TempPath("atomic.cfg");
+    std::string oldText(256 * 1024, 'A');
+    ASSERT_TRUE(WriteFileAtomic(path, oldText));
+    std::string newText(8 * 1024 * 1024, 'B');
+    // Kill a writer at random points; the file must always be the old or the new one, whole.
+    for (int round = 0; round < 5; ++round) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (;;) {
+                WriteFileAtomic(path, newText);
+                WriteFileAtomic(path, oldText);
+            }
+        }
+        ::usleep(20000 + round * 7000);
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        std::ifstream in(path, std::ios::binary);
+        std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(got == oldText || got == newText) << "round " << round << ": " << got.size();
+    }
+    // A write into a missing directory fails and says why.
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomic(path + ".d/none/x.cfg", "1", &error));
+    EXPECT_FALSE(error.empty());
+}
