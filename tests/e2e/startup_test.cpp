@@ -1,10 +1,13 @@
 #include "harness.h"
 
+#include "app.h"
 #include "link.h"
+#include "serial.h"
 #include "state.h"
 #include "ui.h"
 
 #include <algorithm>
+#include <csignal>
 
 // The start-up exchange over a real pseudo-terminal, as the sensor sees it.
 TEST_F(SimLinkTest, StartupExchangeInOrderWithPauses) {
@@ -30,4 +33,62 @@ TEST_F(SimLinkTest, StartupExchangeInOrderWithPauses) {
     for (std::size_t i = 1; i < at.size(); ++i) {
         EXPECT_GE(at[i] - at[i - 1], 0.05 + 0.036) << "between request " << i - 1 << " and " << i;
     }
+}
+
+TEST_F(SimLinkTest, FirmwareTextByHardwareType) {
+    startSim({"--hw", "100", "--firmware", "ZEL A2X fw 3.1", "--baud", "0"});
+    InitRS232(1);
+    EXPECT_EQ(pcbtype, 100);
+    EXPECT_EQ(status(), "ZEL A2X fw 3.1");
+}
+
+TEST_F(SimLinkTest, LineFaultsEndInTheirMessages) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* status;
+    } cases[] = {
+        // A reply in two pieces is read as one.
+        {{"--split"}, "V2.0"},
+        // Extra bytes after each reply are dropped with the frame; the firmware reply then
+        // counts 76 bytes, which takes no text and keeps the previous message.
+        {{"--extra", "4"}, "Parameter-frame received! - Line Ok!"},
+        // A wrong echo fails the hardware request; the exchange goes on.
+        {{"--wrong-echo"}, "V2.0"},
+        // Silence after the line check: every later request ends by its time-out.
+        {{"--silent", "10,2,7"}, "Error reading firmware-info!"},
+    };
+    for (auto& c : cases) {
+        c.args.push_back("--baud");
+        c.args.push_back("0");
+        startSim(c.args);
+        InitRS232(1);
+        EXPECT_EQ(status(), c.status) << c.args[0];
+        CloseCom(1);
+        sim->signal(SIGTERM);
+        sim->wait(5);
+    }
+}
+
+TEST_F(SimLinkTest, DeviceVanishingDuringStartupThenPickingAgain) {
+    // The line goes away after the hardware request: the GETs and the firmware request end by
+    // their time-outs, nothing hangs, and a port picked afterwards works.
+    startSim({"--unplug-after", "2", "--baud", "0"});
+    double t0 = Timer();
+    InitRS232(1);
+    double took = Timer() - t0;
+    EXPECT_EQ(status(), "Error reading firmware-info!");
+    EXPECT_LT(took, 2 * TIMEOUT + 2.0 + 1.0);
+
+    auto second =
+        std::make_unique<zelsim::SimProcess>(ZEL_SIM_EXE, std::vector<std::string>{"--baud", "0"});
+    ASSERT_TRUE(second->ok());
+    BindComPort(2, second->ptyPath());
+    FillPortSelector(1);
+    SetCtrlVal(pA, MAIN_DROPDCOM, 2);
+    CC_DropDCom(pA, MAIN_DROPDCOM, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(com, 2);
+    EXPECT_EQ(status(), "V2.0");
+    CloseCom(2);
+    second->signal(SIGTERM);
+    EXPECT_EQ(second->wait(5), 0);
 }
