@@ -23,10 +23,17 @@ void SendParaToFile() {
     std::string error;
     // Written beside the target and renamed over it: a failed save keeps the last good file.
     if (ArrayToFileU32(file_name, values, kFileWords, kFieldWidth, &error) != 0) {
-        std::string msg = std::string("Cannot save ") + file_name + " (" + error + ")";
-        // Keep the end of a long path: the file name is the part that tells.
+        // The status line holds 65 characters: name the file, then the reason if it fits.
+        std::string name = file_name;
+        auto slash = name.find_last_of("/\\");
+        if (slash != std::string::npos) {
+            name = name.substr(slash + 1);
+        }
+        std::string reason =
+            error.substr(error.find(": ") == std::string::npos ? 0 : error.find(": ") + 2);
+        std::string msg = "Cannot save " + name + ": " + reason;
         if (msg.size() > static_cast<std::size_t>(kStatusLen - 1)) {
-            msg = "Cannot save ..." + msg.substr(msg.size() - (kStatusLen - 1 - 15));
+            msg = "Cannot save " + name + "!";
         }
         SetStatus(msg.c_str());
         ShowStatus();
