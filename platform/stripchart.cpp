@@ -90,7 +90,21 @@ void StripChart::append(const double* values, int count, int skip) {
             d.erase(d.begin(), d.end() - perScreen_);
         }
     }
-    redraw();
+    scheduleRedraw();
+}
+
+void StripChart::scheduleRedraw() {
+    if (redrawPending_) {
+        return;
+    }
+    redrawPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            redrawPending_ = false;
+            redraw();
+        },
+        Qt::QueuedConnection);
 }
 
 void StripChart::redraw() {

@@ -28,6 +28,9 @@ class StripChart : public QObject {
   private:
     StripChart(QWidget* host, int traces);
     void redraw();
+    // Plots arrive from the scope loop between a reply and the next request; the series update
+    // is costly, so it runs from the event pump once, however many plots came in between.
+    void scheduleRedraw();
 
     QChart* chart_;
     QChartView* view_;
@@ -36,4 +39,5 @@ class StripChart : public QObject {
     std::vector<QLineSeries*> series_;
     std::vector<std::vector<double>> data_;
     int perScreen_ = 100;
+    bool redrawPending_ = false;
 };
