@@ -25,6 +25,20 @@ bool CommandWait(double t0, bool anyKind) {
     }
 }
 
+// Nested in a running scope loop, the loop's data reply may be on the line. Flushing part of
+// it would put the line out of step, since the receive callback takes any 36 bytes as a frame:
+// the rest of that reply and the start of ours would decode as one garbled reply, and the GET
+// after it would load garbage into block 0. So let that reply land first, waiting no longer
+// than the loop itself would.
+void LetScopeReplyLand() {
+    if (stop_flag != 0) {
+        return;
+    }
+    while (rx_flag == 0 && Timer() - scopeRequestAt <= TIMEOUT) {
+        ProcessSystemEvents();
+    }
+}
+
 void WriteCommand() {
     if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
         ShowText("Line Ok!");
@@ -33,6 +47,7 @@ void WriteCommand() {
 
 // Refresh A, refresh B and reset differ only in their order.
 void PanelCommand(int order) {
+    LetScopeReplyLand();
     FlushInQ(com);
     FlushOutQ(com);
     parameter[1] = static_cast<std::uint16_t>(order);
@@ -63,6 +78,7 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
     GetCtrlVal(pA, MAIN_CHANNEL, &channelSwitch);
     auto channel = static_cast<std::uint16_t>(channelSwitch & 0xFFFF);
 
+    LetScopeReplyLand();
     FlushInQ(com);
     FlushOutQ(com);
     parameter[1] = ORDER_TEACH;

@@ -11,11 +11,19 @@ constexpr int kErrBadCount = -20003;
 constexpr int kErrBadShift = -20102;
 constexpr int kPointsPerScreen = kRawSamples;
 
-// Channel colours: everything drawn for channel A is blue, for channel B orange.
-constexpr int kColourA = MakeColor(0x1F, 0x5F, 0xD0);
-constexpr int kColourB = MakeColor(0xE0, 0x6A, 0x10);
+// Channel colours: everything drawn for channel A is blue, for channel B orange; within a
+// channel the reference is a darker and the band a lighter shade, so the legend tells them apart.
+constexpr int kRawA = MakeColor(0x1F, 0x5F, 0xD0);
+constexpr int kRefA = MakeColor(0x0A, 0x2A, 0x78);
+constexpr int kBandA = MakeColor(0x4A, 0x86, 0xF0);
+constexpr int kRawB = MakeColor(0xE0, 0x6A, 0x10);
+constexpr int kRefB = MakeColor(0x8A, 0x3A, 0x00);
+constexpr int kBandB = MakeColor(0xF2, 0x92, 0x3C);
 constexpr int kBold = 3;
-constexpr int kThin = 1;
+// Both channels often share reference and tolerance; A's lines, drawn first and a pixel wider,
+// then still show around B's.
+constexpr int kThinA = 2;
+constexpr int kThinB = 1;
 
 struct TraceLook {
     const char* name;
@@ -26,19 +34,28 @@ struct TraceLook {
 
 // Trace order is the order of the values in each sample of arrayRAW.
 constexpr TraceLook kTraces[kRawTraces] = {
-    {"Raw CHA", kColourA, kBold, 0},   {"Raw CHB", kColourB, kBold, 0},
-    {"Ref CHA", kColourA, kThin, 1},   {"Ref CHB", kColourB, kThin, 1},
-    {"Upper CHA", kColourA, kThin, 1}, {"Lower CHA", kColourA, kThin, 1},
-    {"Upper CHB", kColourB, kThin, 1}, {"Lower CHB", kColourB, kThin, 1},
+    {"Raw CHA", kRawA, kBold, 0},     {"Raw CHB", kRawB, kBold, 0},
+    {"Ref CHA", kRefA, kThinA, 1},    {"Ref CHB", kRefB, kThinB, 1},
+    {"Upper CHA", kBandA, kThinA, 1}, {"Lower CHA", kBandA, kThinA, 1},
+    {"Upper CHB", kBandB, kThinB, 1}, {"Lower CHB", kBandB, kThinB, 1},
 };
+
+// Restyling an LED is costly and runs on every sample, between a reply and the next request:
+// only touch it when it changes.
+void SetLed(int led, int on) {
+    int now = -1;
+    if (GetCtrlVal(pA, led, &now) != 0 || now != on) {
+        SetCtrlVal(pA, led, on);
+    }
+}
 
 // One state word drives its pair of LEDs only when it is 0..3; anything else leaves them.
 void SetLedPair(int word, int ledBit0, int ledBit1) {
     if (word < 0 || word > 3) {
         return;
     }
-    SetCtrlVal(pA, ledBit0, word & 1);
-    SetCtrlVal(pA, ledBit1, (word >> 1) & 1);
+    SetLed(ledBit0, word & 1);
+    SetLed(ledBit1, (word >> 1) & 1);
 }
 } // namespace
 

@@ -5,6 +5,8 @@
 #include "state.h"
 #include "ui.h"
 
+double scopeRequestAt = 0;
+
 namespace {
 constexpr double kStopPause = 0.2;
 
@@ -49,6 +51,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 
     // One request is outstanding at any time; the time-out runs from the last request sent.
     double t0 = Timer();
+    scopeRequestAt = t0;
     for (;;) {
         // Plot before the next request: building it overwrites pp, which holds the reply.
         if (graph_flag == 1) {
@@ -60,6 +63,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
             BuildDataRequest();
             rx_flag = 0;
             t0 = Timer();
+            scopeRequestAt = t0;
             ComWrt(com, szWriteBuf, kFrameLen);
         }
         if (Timer() - t0 > TIMEOUT) {

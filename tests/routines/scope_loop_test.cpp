@@ -305,6 +305,39 @@ INSTANTIATE_TEST_SUITE_P(ScopeDuringRun, ScopeNestedTest,
                                            NestedCase{"Reset", MAIN_BTNRESET, 13, false}),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// A command given while the loop's data reply is half in: the command lets it land before it
+// flushes, so the line stays in step and the GET brings back the real block, not a garbled one.
+TEST_F(ScopeLoopTest, TeachWhileADataReplyIsHalfInKeepsTheLineInStep) {
+    openLink();
+    // Every reply comes in two pieces, as over a slow line.
+    auto split = [this](const std::vector<std::uint8_t>& f, double at) {
+        reply({f.begin(), f.begin() + 20}, at);
+        reply({f.begin() + 20, f.end()}, at + 0.01);
+    };
+    const auto data = frame({0x55, 8, 180, 190, 1, 0});
+    const auto block = frame({0x55, 2, 0, 500, 300, 512, 100, 100, 10});
+    watchWrites(false, [&](std::size_t n, unsigned order) {
+        if (order == 8 && n == 4) {
+            // The first piece is already in when the teach starts.
+            ClickCtrl(pA, MAIN_BTNTEACH);
+            split(data, 0.0);
+        } else if (order == 8) {
+            split(data, 0.03);
+        } else if (order == 6 || order == 2) {
+            split(block, 0.03);
+        }
+        if (n == 15) {
+            ClickCtrl(pA, MAIN_BTNSTOP);
+        }
+    });
+    runScope();
+    EXPECT_EQ(parameter[kBlock0 + 1], 300u);
+    EXPECT_EQ(refthdA, 300);
+    EXPECT_EQ(status(), "New setpoint value CHA teached!");
+    EXPECT_EQ(log.size(), 16u) << "the loop did not carry on";
+    expectIdle();
+}
+
 // Teach mid-run: the sensor takes the current raw value as the new setpoint, the GET brings
 // it onto the panel, and the reference trace steps to it.
 TEST_F(ScopeLoopTest, TeachDuringRunMovesTheReferenceTrace) {

@@ -1,0 +1,177 @@
+// The live scope against zel-sensor-sim: samples per second and CPU use while streaming at
+// 19200 baud, then the program's own turnaround per exchange with an unpaced simulator.
+// Prints one JSON line per figure.
+// Usage: bench_scope [--seconds N]   (default 10)
+//
+// Turnaround is timed inside the program: from the moment the receive callback has decoded a
+// data reply to the moment the loop hands the next request to ComWrt. The write is observed by
+// linking with --wrap for ComWrt; the decode by wrapping the receive callback. It is reported
+// for both runs; the figure of record is the unpaced one (baud 0).
+#include "app.h"
+#include "frames.h"
+#include "link.h"
+#include "process.h"
+#include "record.h"
+#include "scope.h"
+#include "serial.h"
+#include "state.h"
+#include "testing.h"
+#include "ui.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+double g_decodedAt = -1; // when the last data reply was decoded; -1 once answered
+long g_dataReplies = 0;
+std::vector<double> g_turnarounds;
+
+void BenchReceive(int port, int events, void* data) {
+    RX_Receive_Function(port, events, data);
+    if (rx_flag == REPLY_DATA && graph_flag == 1) {
+        ++g_dataReplies;
+        g_decodedAt = Timer();
+    }
+}
+
+double CpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+}
+
+struct RunResult {
+    double wall = 0;
+    double cpu = 0;
+    long samples = 0;
+};
+
+// Binds port 1 to a fresh simulator, presses Run and Stop `seconds` later.
+RunResult Stream(const std::vector<std::string>& simArgs, double seconds) {
+    zelsim::SimProcess sim(ZEL_SIM_BINARY, simArgs);
+    if (!sim.ok()) {
+        std::fprintf(stderr, "bench_scope: simulator did not start\n");
+        std::exit(1);
+    }
+    CloseCom(com);
+    BindComPort(1, sim.ptyPath());
+    com = 1;
+    InitRS232(com);
+    InstallComCallback(com, eventMask, kNotifyCount, zel::sync, BenchReceive, nullptr);
+
+    g_dataReplies = 0;
+    g_decodedAt = -1;
+    g_turnarounds.clear();
+    // The figures cover the streaming itself, up to the Stop press (not Stop's own pause).
+    RunResult r;
+    double cpu0 = CpuSeconds();
+    double t0 = Timer();
+    QObject stopper;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &stopper, [&] {
+        r.wall = Timer() - t0;
+        r.cpu = CpuSeconds() - cpu0;
+        r.samples = g_dataReplies;
+        ClickCtrl(pA, MAIN_BTNSTOP);
+    });
+    ClickCtrl(pA, MAIN_BTNRUN);
+    ProcessSystemEvents(); // the scope loop runs in here until Stop
+    CloseCom(com);
+    return r;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+} // namespace
+
+// The loop's writes pass through here on their way to the port.
+extern "C" int __real__Z6ComWrtiPKci(int port, const char* buffer, int count);
+extern "C" int __wrap__Z6ComWrtiPKci(int port, const char* buffer, int count) {
+    if (g_decodedAt >= 0 && stop_flag == 0) {
+        g_turnarounds.push_back(Timer() - g_decodedAt);
+        g_decodedAt = -1;
+    }
+    return __real__Z6ComWrtiPKci(port, buffer, count);
+}
+
+int main(int argc, char** argv) {
+    double seconds = 10;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+            seconds = std::max(1.0, std::atof(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: bench_scope [--seconds N]\n");
+            return 2;
+        }
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    InitCVIRTE(argc, argv);
+    pA = LoadPanel(0, ZEL_PANEL_FILE, MAIN_PANEL_NUMBER);
+    pCalib = pA > 0 ? LoadPanel(pA, ZEL_PANEL_FILE, CALIB_PANEL_NUMBER) : -1;
+    if (pA < 0 || pCalib < 0 || BindMainPanel(pA) < 0 || BindCalibPanel(pCalib) < 0) {
+        std::fprintf(stderr, "bench_scope: %s\n", UiLastError());
+        return 1;
+    }
+    InstallPanelCallback(pA, CC_PANEL, nullptr);
+    std::string dir = (std::filesystem::temp_directory_path() / "zel-bench-scope").string();
+    std::filesystem::create_directories(dir);
+    SetProjectDir(dir.c_str());
+    GetProjectDir(proj_dir);
+    SetupStripChart();
+    InitVars();
+    DisplayPanel(pA); // drawn like the real window, chart repaints included
+
+    const double lineLimit = 19200.0 / 10.0 / 72.0;
+    RunResult paced = Stream({"--latency", "0"}, seconds);
+    double rate = static_cast<double>(paced.samples) / paced.wall;
+    std::printf("{\"bench\":\"scope\",\"metric\":\"samples_per_s\",\"value\":%.2f,"
+                "\"line_limit\":%.2f,\"ratio\":%.4f,\"seconds\":%.2f}\n",
+                rate, lineLimit, rate / lineLimit, paced.wall);
+    std::printf("{\"bench\":\"scope\",\"metric\":\"cpu_percent_of_one_core\",\"value\":%.2f}\n",
+                100.0 * paced.cpu / paced.wall);
+    std::printf("{\"bench\":\"scope\",\"metric\":\"turnaround_median_us\",\"value\":%.1f,"
+                "\"baud\":19200,\"p90_us\":%.1f,\"n\":%zu}\n",
+                Median(g_turnarounds) * 1e6, Percentile(g_turnarounds, 0.9) * 1e6,
+                g_turnarounds.size());
+    std::fflush(stdout);
+
+    RunResult fast = Stream({"--baud", "0", "--latency", "0"}, std::min(seconds, 5.0));
+    std::printf("{\"bench\":\"scope\",\"metric\":\"turnaround_median_us\",\"value\":%.1f,"
+                "\"baud\":0,\"p90_us\":%.1f,\"n\":%zu,\"exchanges_per_s\":%.1f,"
+                "\"cpu_percent_of_one_core\":%.1f}\n",
+                Median(g_turnarounds) * 1e6, Percentile(g_turnarounds, 0.9) * 1e6,
+                g_turnarounds.size(), static_cast<double>(fast.samples) / fast.wall,
+                100.0 * fast.cpu / fast.wall);
+    std::fflush(stdout);
+
+    DiscardPanel(pA);
+    CloseCVIRTE();
+    return 0;
+}

@@ -1,0 +1,141 @@
+// The scope against zel-sensor-sim over a pseudo-terminal, on the real clock.
+#include "harness.h"
+
+#include "record.h"
+#include "scope.h"
+#include "serial.h"
+#include "state.h"
+#include "testing.h"
+#include "ui.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+class ScopeSimTest : public SimLinkTest {
+  protected:
+    // Presses Run, clicks the given controls at the given seconds from now, and returns the
+    // seconds until the loop ended.
+    double run(const std::vector<std::pair<double, int>>& clicks) {
+        QObject timers; // pending clicks die with it
+        for (auto [at, control] : clicks) {
+            QTimer::singleShot(static_cast<int>(at * 1000), Qt::PreciseTimer, &timers,
+                               [c = control] { ClickCtrl(pA, c); });
+        }
+        double start = Timer();
+        ClickCtrl(pA, MAIN_BTNRUN);
+        ProcessSystemEvents(); // the loop runs in here
+        double took = Timer() - start;
+        int dimmed = 1;
+        GetCtrlAttribute(pA, MAIN_BTNRUN, ATTR_DIMMED, &dimmed);
+        EXPECT_EQ(dimmed, 0);
+        EXPECT_EQ(stop_flag, 1);
+        return took;
+    }
+
+    // Times (seconds since the simulator started) of the frames it received with `order`.
+    std::vector<double> received(unsigned order) const {
+        char tag[32];
+        std::snprintf(tag, sizeof tag, " RX 00 55 %02X %02X", order >> 8, order & 0xFF);
+        std::vector<double> at;
+        for (const auto& line : simLog()) {
+            if (line.find(tag) != std::string::npos) {
+                at.push_back(std::stod(line));
+            }
+        }
+        return at;
+    }
+
+    void pumpReal(double seconds) {
+        double end = Timer() + seconds;
+        while (Timer() < end) {
+            ProcessSystemEvents();
+        }
+    }
+};
+
+// 72 bytes per exchange at 19200 baud allow 26.67 samples a second.
+TEST_F(ScopeSimTest, StreamsAtTheLineRateUntilStop) {
+    startSim({"--latency", "0"});
+    openLink();
+    double took = run({{10.0, MAIN_BTNSTOP}});
+    EXPECT_GT(took, 10.0);
+    EXPECT_LT(took, 10.5);
+    // The simulator alone manages 265 round trips in 10 s. Leave a few for a sanitizer build
+    // on a busy machine; a loop that sleeps or polls per pass falls well below this.
+    auto requests = received(8);
+    EXPECT_GE(requests.size(), 256u) << "samples in 10 s";
+    EXPECT_NE(status(), "Timeout RS232-Line!");
+    auto raw = StripChartTraces(pA, MAIN_STRIPCHART)[0];
+    EXPECT_TRUE(std::all_of(raw.begin(), raw.end(), [](double v) { return v > 100 && v < 900; }));
+
+    // Stopped means silent.
+    pumpReal(0.3);
+    EXPECT_EQ(received(8).size(), requests.size());
+}
+
+TEST_F(ScopeSimTest, TeachDuringRunMovesTheReferenceLine) {
+    startSim();
+    openLink();
+    const double before = refthdA;
+    run({{1.0, MAIN_BTNTEACH}, {2.5, MAIN_BTNSTOP}});
+    auto hist = statusHistory();
+    EXPECT_NE(std::find(hist.begin(), hist.end(), "New setpoint value CHA teached!"), hist.end());
+    EXPECT_NE(refthdA, before);
+    auto ref = StripChartTraces(pA, MAIN_STRIPCHART)[2];
+    EXPECT_EQ(ref.back(), refthdA);
+    EXPECT_NE(std::find(ref.begin(), ref.end(), before), ref.end());
+    // The taught value is where raw A was: near the sensor's resting level.
+    EXPECT_GT(refthdA, 120);
+    EXPECT_LT(refthdA, 900);
+    // The loop went on after the teach.
+    auto teach = received(6);
+    ASSERT_EQ(teach.size(), 1u);
+    auto data = received(8);
+    EXPECT_GE(std::count_if(data.begin(), data.end(), [&](double t) { return t > teach[0]; }), 20);
+}
+
+// Line faults during a run: the loop carries on, or ends by its time-out; nothing hangs.
+TEST_F(ScopeSimTest, LineFaultsEndInStopOrTimeout) {
+    struct Fault {
+        std::vector<std::string> args;
+        bool intact; // data replies get through unharmed
+    };
+    const Fault faults[] = {
+        {{"--drop", "0.1"}, false}, {{"--split"}, true},      {{"--noise", "0.2"}, false},
+        {{"--extra", "3"}, false},  {{"--wrong-echo"}, true}, {{"--unplug-after", "5"}, false},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.args[0]);
+        CloseCom(1);
+        auto args = fault.args;
+        args.insert(args.end(), {"--latency", "0", "--seed", "7"});
+        startSim(args);
+        openLink();
+        ClearTextHistory();
+        const bool unplug = fault.args[0] == "--unplug-after";
+        // No teach on the unplugged line: its own waits would hold the loop past the Stop.
+        double took =
+            unplug ? run({{2.5, MAIN_BTNSTOP}}) : run({{0.5, MAIN_BTNTEACH}, {2.5, MAIN_BTNSTOP}});
+        EXPECT_LT(took, 2.5 + TIMEOUT + 0.5);
+        auto hist = statusHistory();
+        bool timedOut = std::find(hist.begin(), hist.end(), "Timeout RS232-Line!") != hist.end();
+        if (took < 2.5) {
+            EXPECT_TRUE(timedOut) << "ended early without the time-out message";
+        }
+        if (fault.intact) {
+            EXPECT_FALSE(timedOut);
+            EXPECT_GE(received(8).size(), 20u);
+        }
+        if (unplug) {
+            EXPECT_TRUE(timedOut);
+            EXPECT_LT(took, 2.5);
+        }
+    }
+}
+
+} // namespace
