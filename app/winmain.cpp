@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <sys/stat.h>
@@ -136,6 +137,7 @@ int WinMain(int argc, char** argv) {
         return -1;
     }
 
+    const double launched = Timer();
     if (InitCVIRTE(argc, argv) == 0) {
         return -1;
     }
@@ -195,6 +197,13 @@ int WinMain(int argc, char** argv) {
     DisplayPanel(pA);
     SetActivePanel(pA);
     SetActiveCtrl(pA, MAIN_FOCUS);
+    // Diagnostics: ZEL_STARTUP_REPORT=1 prints how long start-up took; "exit" also closes.
+    if (const char* report = std::getenv("ZEL_STARTUP_REPORT")) {
+        std::fprintf(stderr, "zel-vavod: main window shown after %.3f s\n", Timer() - launched);
+        if (std::strcmp(report, "exit") == 0) {
+            CC_PANEL(pA, 0, EVENT_CLOSE, nullptr, 0, 0);
+        }
+    }
     RunUserInterface();
 
     CloseCom(com);
