@@ -130,17 +130,4 @@ TEST_F(ScopeCommandTest, RefreshWaitsForAStandardReplyOnly) {
     EXPECT_EQ(rx_flag, 8);
 }
 
-TEST_F(ScopeCommandTest, SelectorsDoNothing) {
-    rx_flag = 3;
-    for (int ev : {EVENT_COMMIT, EVENT_VAL_CHANGED, EVENT_LEFT_CLICK}) {
-        EXPECT_EQ(CC_RadioSelect(pA, MAIN_RADIOSELECT, ev, nullptr, 0, 0), 0);
-        EXPECT_EQ(CC_RadioTeach(pA, MAIN_RADIOTEACH, ev, nullptr, 0, 0), 0);
-        EXPECT_EQ(CC_BINSWchannel(pA, MAIN_BINSWCHANNEL, ev, nullptr, 0, 0), 0);
-    }
-    EXPECT_TRUE(writes().empty());
-    EXPECT_TRUE(statusHistory().empty());
-    EXPECT_EQ(rx_flag, 3);
-    rx_flag = 0;
-}
-
 } // namespace
