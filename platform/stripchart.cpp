@@ -4,6 +4,7 @@
 #include <QChartView>
 #include <QLineSeries>
 #include <QPen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <QWidget>
@@ -98,13 +99,15 @@ void StripChart::scheduleRedraw() {
         return;
     }
     redrawPending_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            redrawPending_ = false;
-            redraw();
-        },
-        Qt::QueuedConnection);
+    // Redraws follow the data at most every kMinRedrawMs: an eye needs no more than that, and
+    // painting the chart for every sample at the line's rate costs more than the whole loop.
+    qint64 since = sinceRedraw_.isValid() ? sinceRedraw_.elapsed() : kMinRedrawMs;
+    int wait = static_cast<int>(std::max<qint64>(0, kMinRedrawMs - since));
+    QTimer::singleShot(wait, this, [this] {
+        redrawPending_ = false;
+        sinceRedraw_.restart();
+        redraw();
+    });
 }
 
 void StripChart::redraw() {

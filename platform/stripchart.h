@@ -1,6 +1,7 @@
 // The strip chart: a Qt Charts view holding the last points-per-screen points of each trace.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -40,4 +41,6 @@ class StripChart : public QObject {
     std::vector<std::vector<double>> data_;
     int perScreen_ = 100;
     bool redrawPending_ = false;
+    QElapsedTimer sinceRedraw_;
+    static constexpr qint64 kMinRedrawMs = 80;
 };
