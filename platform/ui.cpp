@@ -295,6 +295,10 @@ void Connect(Panel& p, Control& c) {
 }
 
 void SetLed(Control& c, bool on) {
+    if (c.ledOn == on && c.widget->property("zelLedSet").toBool()) {
+        return; // restyling is costly and the scope sets the LEDs for every sample
+    }
+    c.widget->setProperty("zelLedSet", true);
     c.ledOn = on;
     QString color = c.widget->property("onColor").toString();
     if (color.isEmpty()) {

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -79,14 +80,18 @@ void RoutineTest::TearDown() {
 
 void RoutineTest::useSensor(zelsim::Options opts, int baud) {
     sensor = std::make_unique<zelsim::Engine>(opts);
+    lineFree_ = 0;
     dev.onWrite = [this, baud](std::span<const std::uint8_t> bytes, double now) {
+        auto wire = [baud](std::size_t n) { return baud > 0 ? n * 10.0 / baud : 0.0; };
         // The request itself takes its time on the line before the sensor has it.
-        double at = baud > 0 ? bytes.size() * 10.0 / baud : 0.0;
-        zelsim::Output out = sensor->feed(bytes.data(), bytes.size(), now + at);
+        double at = now + wire(bytes.size());
+        zelsim::Output out = sensor->feed(bytes.data(), bytes.size(), at);
         for (const auto& chunk : out.chunks) {
-            at += chunk.delay;
-            at += baud > 0 ? chunk.bytes.size() * 10.0 / baud : 0.0;
-            dev.send(chunk.bytes, at);
+            // One reply after another: the sensor's line carries one byte at a time.
+            at = std::max(at + chunk.delay, lineFree_);
+            at += wire(chunk.bytes.size());
+            lineFree_ = at;
+            dev.send(chunk.bytes, at - now);
         }
     };
 }

@@ -41,6 +41,9 @@ class RoutineTest : public ::testing::Test {
     MemorySerialDevice dev;
     std::unique_ptr<zelsim::Engine> sensor;
     std::string tempDir;
+
+  private:
+    double lineFree_ = 0; // when the sensor's side of the line is next idle
 };
 
 // Path of a fresh temporary directory (removed by the fixture).
