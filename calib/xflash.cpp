@@ -214,6 +214,8 @@ int CC_WriteXFLASHDATA(int, int, int event, void*, int, int) {
         }
     }
     g_ordersDone = -1;
+    // Dimming moved the focus away; give it back to the button the operator pressed.
+    SetActiveCtrl(pCalib, CAL_BTNWRITE);
     ReportFailedPages(failed);
     return 0;
 }
