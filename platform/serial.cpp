@@ -14,6 +14,11 @@
 
 #include <algorithm>
 #include <cstring>
+
+#ifndef _WIN32
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
 #include <limits>
 #include <map>
 #include <memory>
@@ -104,6 +109,50 @@ void WaitMemory(MemorySerialDevice* dev, std::size_t want, double deadline) {
             std::this_thread::sleep_for(std::chrono::duration<double>(std::max(0.0, next - now)));
         }
     }
+}
+
+// The line discipline can hold back readiness until `n` bytes wait (VMIN with VTIME 0), so a
+// port with a receive callback wakes the program once per frame, not once per byte. Qt resets
+// the terminal settings whenever it changes one, so this is applied again after each change.
+void SetWakeThreshold(Port& p, int n) {
+#ifndef _WIN32
+    if (!p.qt || !p.qt->isOpen()) {
+        return;
+    }
+    int fd = static_cast<int>(p.qt->handle());
+    termios t{};
+    if (fd < 0 || ::tcgetattr(fd, &t) != 0) {
+        return;
+    }
+    cc_t want = static_cast<cc_t>(std::clamp(n, 1, 255));
+    if (t.c_cc[VMIN] == want && t.c_cc[VTIME] == 0) {
+        return;
+    }
+    t.c_cc[VMIN] = want;
+    t.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &t);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+void ApplyWakeThreshold(Port& p) {
+    bool notify = p.callback && (p.mask & LWRS_RECEIVE) && p.notifyCount > 0;
+    SetWakeThreshold(p, notify ? p.notifyCount : 1);
+}
+
+// Bytes the driver holds that Qt has not read yet.
+int KernelQueued(Port& p) {
+#ifndef _WIN32
+    int n = 0;
+    if (p.qt && p.qt->isOpen() && ::ioctl(static_cast<int>(p.qt->handle()), FIONREAD, &n) == 0) {
+        return n;
+    }
+#else
+    (void)p;
+#endif
+    return 0;
 }
 
 } // namespace
@@ -271,7 +320,8 @@ int OpenComConfig(int port, const char*, long baudRate, int parity, int dataBits
     });
     Port p;
     p.qt = std::move(qp);
-    Ports()[port] = std::move(p);
+    Port& stored = Ports()[port] = std::move(p);
+    ApplyWakeThreshold(stored);
     return 0;
 }
 
@@ -314,6 +364,7 @@ int SetCTSMode(int port, int mode) {
     }
     if (p->qt) {
         p->qt->setFlowControl(mode ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
+        ApplyWakeThreshold(*p);
     }
     return 0;
 }
@@ -400,6 +451,17 @@ int ComRd(int port, char* buffer, int count) {
         }
         return n;
     }
+    // A direct read wants every byte as it comes, whatever the callback's threshold.
+    SetWakeThreshold(*p, 1);
+    struct Restore {
+        int port;
+        ~Restore() {
+            auto it = Ports().find(port);
+            if (it != Ports().end()) {
+                ApplyWakeThreshold(it->second);
+            }
+        }
+    } restore{port};
     QElapsedTimer t;
     t.start();
     while (p->qt->bytesAvailable() < count) {
@@ -424,7 +486,7 @@ int GetInQLen(int port) {
         p->mem->deliverDue(Timer());
         return static_cast<int>(p->mem->available());
     }
-    return static_cast<int>(p->qt->bytesAvailable());
+    return static_cast<int>(p->qt->bytesAvailable()) + KernelQueued(*p);
 }
 
 int InstallComCallback(int port, int eventMask, int notifyCount, int, ComCallbackPtr callback,
@@ -440,6 +502,7 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int, ComCallbac
     p->notifyCount = notifyCount;
     p->callback = eventMask ? callback : nullptr;
     p->callbackData = callbackData;
+    ApplyWakeThreshold(*p);
     return 0;
 }
 

@@ -41,8 +41,10 @@ StripChart::StripChart(QWidget* host, int traces) : QObject(host) {
         series_.push_back(s);
     }
     data_.assign(static_cast<std::size_t>(traces), {});
+    fallback_.setSingleShot(true);
+    connect(&fallback_, &QTimer::timeout, this, [this] { redrawNow(); });
     view_ = new QChartView(chart_, host);
-    view_->setRenderHint(QPainter::Antialiasing, true);
+    view_->setRenderHint(QPainter::Antialiasing, false);
     view_->setAccessibleName("Strip chart");
     auto* layout = new QVBoxLayout(host);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -95,19 +97,35 @@ void StripChart::append(const double* values, int count, int skip) {
 }
 
 void StripChart::scheduleRedraw() {
+    dirty_ = true;
     if (redrawPending_) {
         return;
     }
-    redrawPending_ = true;
-    // Redraws follow the data at most every kMinRedrawMs: an eye needs no more than that, and
-    // painting the chart for every sample at the line's rate costs more than the whole loop.
+    // Redraw at most every kMinRedrawMs: an eye needs no more, and painting for every sample
+    // costs more than the rest of the scope loop. The redraw is queued right behind the plot,
+    // so it runs while the next request is on the line, never between a reply and the request
+    // it leads to. A slower timer catches the last samples when no more come.
     qint64 since = sinceRedraw_.isValid() ? sinceRedraw_.elapsed() : kMinRedrawMs;
-    int wait = static_cast<int>(std::max<qint64>(0, kMinRedrawMs - since));
-    QTimer::singleShot(wait, this, [this] {
-        redrawPending_ = false;
-        sinceRedraw_.restart();
-        redraw();
-    });
+    if (since < kMinRedrawMs) {
+        if (!fallback_.isActive()) {
+            fallback_.start(static_cast<int>(3 * kMinRedrawMs));
+        }
+        return;
+    }
+    redrawPending_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { redrawNow(); }, Qt::QueuedConnection);
+}
+
+void StripChart::redrawNow() {
+    redrawPending_ = false;
+    fallback_.stop();
+    if (!dirty_) {
+        return;
+    }
+    dirty_ = false;
+    sinceRedraw_.restart();
+    redraw();
 }
 
 void StripChart::redraw() {

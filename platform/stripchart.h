@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <vector>
 
@@ -32,6 +33,7 @@ class StripChart : public QObject {
     // Plots arrive from the scope loop between a reply and the next request; the series update
     // is costly, so it runs from the event pump once, however many plots came in between.
     void scheduleRedraw();
+    void redrawNow();
 
     QChart* chart_;
     QChartView* view_;
@@ -42,5 +44,7 @@ class StripChart : public QObject {
     int perScreen_ = 100;
     bool redrawPending_ = false;
     QElapsedTimer sinceRedraw_;
-    static constexpr qint64 kMinRedrawMs = 80;
+    QTimer fallback_;
+    bool dirty_ = false;
+    static constexpr qint64 kMinRedrawMs = 100;
 };
