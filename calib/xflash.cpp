@@ -48,13 +48,16 @@ bool IsPageStart(std::uint16_t address) {
     return address >= kFlashBase && address <= kLastPage && (address & 0xFF) == 0;
 }
 
-// Waits for any standard reply to the order just sent, pumping events meanwhile.
+// Waits for any standard reply to the order just sent, pumping events meanwhile. A reply
+// decoded only after the limit counts as a time-out, and so, of course, does no reply.
 bool AwaitReply() {
     double t0 = Timer();
-    while (rx_flag != REPLY_STANDARD && Timer() - t0 < TIMEOUT) {
+    double elapsed = 0;
+    while (rx_flag != REPLY_STANDARD && elapsed < TIMEOUT) {
         ProcessSystemEvents();
+        elapsed = Timer() - t0;
     }
-    return rx_flag == REPLY_STANDARD;
+    return rx_flag == REPLY_STANDARD && elapsed <= TIMEOUT;
 }
 
 bool WritePage(std::uint16_t address, const std::uint16_t* words) {
@@ -270,7 +273,7 @@ int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t*
     PutWord(szWriteBuf, 0, zel::sync);
     PutWord(szWriteBuf, 2, ORDER_FLASH_WRITE);
     PutWord(szWriteBuf, 4, address);
-    PutWord(szWriteBuf, 6, static_cast<unsigned>(n));
+    PutWord(szWriteBuf, 6, count); // the count as given; never more than 8 words follow
     for (int i = 0; i < n; ++i) {
         PutWord(szWriteBuf, 8 + 2 * i, words[i]);
     }

@@ -16,6 +16,7 @@ int target = RAM;
 int rx_flag = 0;
 int graph_flag = 0;
 int stop_flag = 1;
+double scopeRequestAt = 0;
 int look_flagA = 0;
 int look_flagB = 0;
 std::uint16_t ttick = 0;

@@ -28,10 +28,11 @@ extern char szSoftname[kTextLen];
 extern char szSoftversion[kTextLen];
 extern char file_name[kPathLen];
 extern int target;
-extern int rx_flag;    // kind of the last decoded reply: 0 none, 1 standard, 8 data
-extern int graph_flag; // a decoded frame waits to be plotted
-extern int stop_flag;  // 0 only while the scope loop runs
-extern int look_flagA; // a calibration table for channel A is loaded
+extern int rx_flag;           // kind of the last decoded reply: 0 none, 1 standard, 8 data
+extern int graph_flag;        // a decoded frame waits to be plotted
+extern int stop_flag;         // 0 only while the scope loop runs
+extern double scopeRequestAt; // when the running scope loop sent its last data request
+extern int look_flagA;        // a calibration table for channel A is loaded
 extern int look_flagB;
 extern std::uint16_t ttick; // 50 ms ticks, saturating at 60000
 extern std::uint16_t yArrayA[256];

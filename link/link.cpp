@@ -234,3 +234,12 @@ int GetVERSIONInfo() {
     ShowStatus();
     return waiting;
 }
+
+void LetScopeReplyLand() {
+    if (stop_flag != 0) {
+        return;
+    }
+    while (rx_flag == 0 && Timer() - scopeRequestAt <= TIMEOUT) {
+        ProcessSystemEvents();
+    }
+}

@@ -23,3 +23,9 @@ int GetVERSIONInfo();
 
 // The message for a negative result of opening a port.
 const char* ComOpenErrorText(int code);
+
+// Nested in a running scope loop, the loop's data reply may be on the line. Flushing part of it
+// would put the line out of step, since the receive callback takes any 36 bytes as a frame: the
+// rest of that reply and the start of the next would decode as one garbled reply. A command
+// that flushes the queues lets that reply land first, waiting no longer than the loop would.
+void LetScopeReplyLand();

@@ -84,6 +84,7 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     if (target == DATFILE) {
         ReadParaFromFile();
     } else {
+        LetScopeReplyLand();
         PushGET(target, 0);
     }
     SetPanelValues();

@@ -59,7 +59,8 @@ void PumpOnce(double maxBlock) {
     if (platform_internal::SerialPoll()) {
         g_activity++;
     }
-    if (g_activity != before || g_quitRequested) {
+    // Once quit is asked for, waits still running keep blocking, so they never spin a core.
+    if (g_activity != before) {
         return;
     }
     ClockState& c = Clock();

@@ -430,6 +430,23 @@ int ComWrt(int port, const char* buffer, int count) {
     if (p->lost || !p->qt->isOpen()) {
         return kComIoError;
     }
+#ifndef _WIN32
+    // Qt is done once the kernel has the bytes; wait until they are on the line, so that a
+    // FlushOutQ right after can never cut a frame short.
+    // Bounded by the port time-out: a stalled device must not hang the program.
+    for (int queued = 0; p->qt->bytesToWrite() == 0;) {
+        if (::ioctl(static_cast<int>(p->qt->handle()), TIOCOUTQ, &queued) != 0 || queued <= 0) {
+            break;
+        }
+        qint64 left = static_cast<qint64>(p->timeout * 1000) - t.elapsed();
+        if (left <= 0) {
+            break;
+        }
+        // About one byte time per byte still queued, at 19200 baud or faster.
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            std::min<qint64>(left * 1000, std::max(100, queued * 10 * 1000000 / 19200 / 2))));
+    }
+#endif
     return static_cast<int>(n - p->qt->bytesToWrite());
 }
 

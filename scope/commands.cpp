@@ -1,4 +1,5 @@
 #include "frames.h"
+#include "link.h"
 #include "params.h"
 #include "record.h"
 #include "scope.h"
@@ -22,20 +23,6 @@ bool CommandWait(double t0, bool anyKind) {
         if (!(elapsed < TIMEOUT)) {
             return false;
         }
-    }
-}
-
-// Nested in a running scope loop, the loop's data reply may be on the line. Flushing part of
-// it would put the line out of step, since the receive callback takes any 36 bytes as a frame:
-// the rest of that reply and the start of ours would decode as one garbled reply, and the GET
-// after it would load garbage into block 0. So let that reply land first, waiting no longer
-// than the loop itself would.
-void LetScopeReplyLand() {
-    if (stop_flag != 0) {
-        return;
-    }
-    while (rx_flag == 0 && Timer() - scopeRequestAt <= TIMEOUT) {
-        ProcessSystemEvents();
     }
 }
 

@@ -5,8 +5,6 @@
 #include "state.h"
 #include "ui.h"
 
-double scopeRequestAt = 0;
-
 namespace {
 constexpr double kStopPause = 0.2;
 

@@ -38,8 +38,5 @@ void ApplyChartSettings();
 // Names, colours and line styles of the eight traces (once, at start-up).
 void SetupStripChart();
 
-// When the running scope loop sent its last data request (Timer seconds).
-extern double scopeRequestAt;
-
 // Block read: 64 words from `startAddress` into yArrayA/yArrayB; 64 on success, else 0.
 int ReadData64(int startAddress, int value, int order);

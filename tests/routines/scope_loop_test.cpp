@@ -261,9 +261,9 @@ struct NestedCase {
 
 class ScopeNestedTest : public ScopeLoopTest, public ::testing::WithParamInterface<NestedCase> {};
 
-// A command given in the middle of a run: teach and send re-arm the loop; refresh and reset
-// take the loop's reply away and leave it to time out; get takes the outstanding data reply
-// for itself, which leaves rx_flag at 8, so the loop goes on.
+// A command given in the middle of a run: teach and send re-arm the loop; refresh, reset and
+// get let the loop's outstanding reply land, take their own reply and leave the loop to time
+// out, since they do not re-arm it.
 TEST_P(ScopeNestedTest, CommandDuringRun) {
     const NestedCase& c = GetParam();
     openLink();
@@ -287,8 +287,9 @@ TEST_P(ScopeNestedTest, CommandDuringRun) {
         EXPECT_GE(std::count(o.begin() + static_cast<long>(commandAt), o.end(), 8u), 5);
     } else {
         EXPECT_EQ(status(), "Timeout RS232-Line!");
-        // Nothing after the command and its GET; the time-out ran from the fifth request.
-        EXPECT_EQ(o.size(), commandAt + 2);
+        // Nothing after the command and its GET (a Get is its own); the time-out ran from the
+        // fifth request.
+        EXPECT_EQ(o.size(), commandAt + (c.order == 2 ? 1 : 2));
         EXPECT_EQ(o.back(), 2u);
         EXPECT_GT(end - log[4].at, TIMEOUT);
         EXPECT_LT(end - log[4].at, TIMEOUT + 0.01);
@@ -299,7 +300,7 @@ TEST_P(ScopeNestedTest, CommandDuringRun) {
 INSTANTIATE_TEST_SUITE_P(ScopeDuringRun, ScopeNestedTest,
                          ::testing::Values(NestedCase{"Teach", MAIN_BTNTEACH, 6, true},
                                            NestedCase{"Send", MAIN_BTNSEND, 1, true},
-                                           NestedCase{"Get", MAIN_BTNGET, 2, true},
+                                           NestedCase{"Get", MAIN_BTNGET, 2, false},
                                            NestedCase{"RefreshA", MAIN_BTNREFRESHA, 11, false},
                                            NestedCase{"RefreshB", MAIN_BTNREFRESHB, 12, false},
                                            NestedCase{"Reset", MAIN_BTNRESET, 13, false}),
