@@ -139,8 +139,8 @@ void InstallTerminationHandler(void (*handler)()) {
     if (g_sigFds[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_sigFds) != 0) {
         return;
     }
-    auto* notifier = new QSocketNotifier(g_sigFds[0], QSocketNotifier::Read,
-                                         QCoreApplication::instance());
+    auto* notifier =
+        new QSocketNotifier(g_sigFds[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [handler] {
         char buf[16];
         ssize_t n = ::read(g_sigFds[0], buf, sizeof buf);

@@ -113,8 +113,11 @@ TEST_F(FramesTest, ThresholdsClampToTheTenBitScale) {
     struct Case {
         std::uint16_t ref, tol;
         int up, lo;
-    } cases[] = {{1000, 100, 1023, 900}, {50, 100, 150, 0}, {512, 0, 512, 512},
-                 {0, 65535, 1023, 0},    {65535, 0, 1023, 32767}};
+    } cases[] = {{1000, 100, 1023, 900},
+                 {50, 100, 150, 0},
+                 {512, 0, 512, 512},
+                 {0, 65535, 1023, 0},
+                 {65535, 0, 1023, 32767}};
     for (const auto& c : cases) {
         parameter[4] = c.ref;
         parameter[6] = c.tol;
