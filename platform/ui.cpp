@@ -19,11 +19,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadialGradient>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -226,6 +228,8 @@ class EventFilter : public QObject {
     int control_;
 };
 
+void SetLed(Control& c, bool on);
+
 void Connect(Panel& p, Control& c) {
     int panel = p.handle;
     int id = c.id;
@@ -287,27 +291,52 @@ void Connect(Panel& p, Control& c) {
         c.chart = StripChart::embedIn(w);
         break;
     case Kind::Led:
-        w->setStyleSheet("border-radius: 10px; border: 1px solid #404040; background: #3a3a3a;");
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            l->setFrameShape(QFrame::NoFrame);
+            l->setAlignment(Qt::AlignCenter);
+        }
+        c.ledOn = true; // so the first SetLed below draws the off face
+        SetLed(c, false);
         break;
     default:
         break;
     }
 }
 
-void SetLed(Control& c, bool on) {
-    if (c.ledOn == on && c.widget->property("zelLedSet").toBool()) {
-        return; // restyling is costly and the scope sets the LEDs for every sample
+// LED faces are drawn once per colour and size and then only swapped: the scope sets the LEDs
+// for every sample, and restyling a widget costs far more than showing another pixmap.
+QPixmap LedFace(const QColor& fill, int size) {
+    static std::map<std::pair<QRgb, int>, QPixmap> cache;
+    auto key = std::make_pair(fill.rgb(), size);
+    auto it = cache.find(key);
+    if (it != cache.end()) {
+        return it->second;
     }
-    c.widget->setProperty("zelLedSet", true);
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient g(size * 0.35, size * 0.35, size * 0.7);
+    g.setColorAt(0, fill.lighter(160));
+    g.setColorAt(1, fill);
+    p.setBrush(g);
+    p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1));
+    p.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
+    return cache[key] = pm;
+}
+
+void SetLed(Control& c, bool on) {
+    auto* label = qobject_cast<QLabel*>(c.widget.data());
+    if (!label || (c.ledOn == on && !label->pixmap().isNull())) {
+        return;
+    }
     c.ledOn = on;
     QString color = c.widget->property("onColor").toString();
-    if (color.isEmpty()) {
-        color = "#22dd33";
-    }
-    c.widget->setStyleSheet(
-        QString("border-radius: 10px; border: 1px solid #404040; background: %1;")
-            .arg(on ? color : QString("#3a3a3a")));
-    c.widget->setAccessibleDescription(on ? "on" : "off");
+    QColor fill =
+        on ? QColor(color.isEmpty() ? QString("#22dd33") : color) : QColor(0x3a, 0x3a, 0x3a);
+    int size = std::max(8, std::min(label->width(), label->height()));
+    label->setPixmap(LedFace(fill, size));
+    label->setAccessibleDescription(on ? "on" : "off");
 }
 
 QColor ToQColor(int rgb) {
