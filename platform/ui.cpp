@@ -265,6 +265,9 @@ void Connect(Panel& p, Control& c) {
     case Kind::Numeric:
     case Kind::Real: {
         auto* s = static_cast<QAbstractSpinBox*>(w);
+        // Painting its own background makes the field opaque to Qt, so a new value repaints the
+        // field alone, not the group box behind it (the raw values change with every sample).
+        s->setAutoFillBackground(true);
         c.connections.push_back(QObject::connect(s, &QAbstractSpinBox::editingFinished,
                                                  [=] { Post(panel, id, EVENT_COMMIT); }));
         break;
