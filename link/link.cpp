@@ -8,6 +8,7 @@
 #include "textfile.h"
 #include "ui.h"
 
+#include <algorithm>
 #include <cstring>
 
 std::uint16_t pcbtype = 0;
@@ -18,10 +19,6 @@ namespace {
 constexpr double kFirmwareTimeout = 2.0;
 constexpr int kFirmwareBytes = 72;
 constexpr double kStartupPause = 0.05;
-
-void InstallReceiver() {
-    InstallComCallback(com, eventMask, kNotifyCount, zel::sync, RX_Receive_Function, nullptr);
-}
 
 // The status line never holds an unprintable byte: anything outside printable ASCII shows '?'.
 char Printable(unsigned code) {
@@ -63,7 +60,7 @@ void InitRS232(int port) {
     FlushInQ(port);
     FlushOutQ(port);
     SetCTSMode(port, 0);
-    InstallComCallback(port, eventMask, kNotifyCount, zel::sync, RX_Receive_Function, nullptr);
+    ResumeReceiver(port);
     if (CheckComLine(port) == 1) {
         Delay(kStartupPause);
         if (GetHARDWAREInfo() == 0) {
@@ -172,7 +169,7 @@ int GetHARDWAREInfo() {
 }
 
 int GetVERSIONInfo() {
-    InstallComCallback(com, 0, 0, 0, nullptr, nullptr);
+    SuspendReceiver();
     FlushInQ(com);
     FlushOutQ(com);
     parameter[1] = ORDER_FIRMWARE;
@@ -181,27 +178,14 @@ int GetVERSIONInfo() {
     ComWrt(com, szWriteBuf, kFrameLen);
     ShowText("Waiting for firmware info ...");
 
-    double t0 = Timer();
-    int waiting = 0;
-    for (;;) {
-        ProcessSystemEvents();
-        waiting = GetInQLen(com);
-        if (Timer() - t0 > kFirmwareTimeout) {
-            SetStatus("Timeout - reading firmware info!");
-            break;
-        }
-        if (waiting >= kFirmwareBytes) {
-            break;
-        }
-    }
-    if (waiting < 0) {
-        waiting = 0; // the port went away: nothing to read
+    bool timedOut = false;
+    int waiting = WaitForRawBytes(kFirmwareBytes, kFirmwareTimeout, timedOut);
+    if (timedOut) {
+        SetStatus("Timeout - reading firmware info!");
     }
 
     szVersion[0] = '\0';
-    int toRead = waiting < kBufLen ? waiting : kBufLen;
-    int n = toRead > 0 ? ComRd(com, szReadBuf, toRead) : 0;
-    nBytesR = n < 0 ? 0 : n;
+    ReadRawBytes(waiting);
     if (nBytesR == kFirmwareBytes) {
         if (pcbtype == 0) {
             // One character per big-endian word, up to the first 0 word.
@@ -227,7 +211,7 @@ int GetVERSIONInfo() {
         }
     }
 
-    InstallReceiver();
+    ResumeReceiver(com);
     FlushInQ(com);
     FlushOutQ(com);
     rx_flag = 0;
@@ -242,4 +226,37 @@ void LetScopeReplyLand() {
     while (rx_flag == 0 && Timer() - scopeRequestAt <= TIMEOUT) {
         ProcessSystemEvents();
     }
+}
+
+void SuspendReceiver() {
+    InstallComCallback(com, 0, 0, 0, nullptr, nullptr);
+}
+
+void ResumeReceiver(int port) {
+    InstallComCallback(port, eventMask, kNotifyCount, zel::sync, RX_Receive_Function, nullptr);
+}
+
+int WaitForRawBytes(int want, double limit, bool& timedOut) {
+    timedOut = false;
+    double t0 = Timer();
+    int waiting = 0;
+    for (;;) {
+        ProcessSystemEvents();
+        waiting = GetInQLen(com);
+        if (Timer() - t0 > limit) {
+            timedOut = true;
+            break;
+        }
+        if (waiting >= want) {
+            break;
+        }
+    }
+    return waiting < 0 ? 0 : waiting; // a port that went away has nothing to read
+}
+
+int ReadRawBytes(int waiting) {
+    int toRead = std::clamp(waiting, 0, kBufLen);
+    int n = toRead > 0 ? ComRd(com, szReadBuf, toRead) : 0;
+    nBytesR = n < 0 ? 0 : n;
+    return nBytesR;
 }

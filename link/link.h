@@ -29,3 +29,13 @@ const char* ComOpenErrorText(int code);
 // rest of that reply and the start of the next would decode as one garbled reply. A command
 // that flushes the queues lets that reply land first, waiting no longer than the loop would.
 void LetScopeReplyLand();
+
+// Raw replies that are not frames (firmware text, data block): the receive callback is kept
+// away while they arrive and are read, then installed again with its usual arguments.
+void SuspendReceiver();
+void ResumeReceiver(int port);
+// Pumps events until `want` bytes wait on `com` or more than `limit` seconds pass; returns the
+// bytes waiting then (0 when the port went away).
+int WaitForRawBytes(int want, double limit, bool& timedOut);
+// Reads `waiting` bytes (at most the buffer) into szReadBuf; sets and returns nBytesR.
+int ReadRawBytes(int waiting);

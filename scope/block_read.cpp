@@ -33,7 +33,7 @@ std::uint16_t* Destination(unsigned address) {
 
 int ReadData64(int startAddress, int value, int order) {
     // The block is no frame: keep the receive callback away from it.
-    InstallComCallback(com, 0, 0, 0, nullptr, nullptr);
+    SuspendReceiver();
 
     const unsigned address = static_cast<unsigned>(startAddress) & 0xFFFF;
     std::memset(szWriteBuf, 0, kFrameLen);
@@ -48,27 +48,15 @@ int ReadData64(int startAddress, int value, int order) {
     ComWrt(com, szWriteBuf, kFrameLen);
     ShowText("Waiting for Data[64] ...");
 
-    double t0 = Timer();
-    int waiting = 0;
-    for (;;) {
-        ProcessSystemEvents();
-        waiting = GetInQLen(com);
-        if (Timer() - t0 > kBlockTimeout) {
-            SetStatus("Timeout-RS-232 while reading 64 data-words!");
-            std::fill(yArrayA, yArrayA + kImageHalf, 0);
-            std::fill(yArrayB, yArrayB + kImageHalf, 0);
-            ttick = 0;
-            break;
-        }
-        if (waiting >= kBlockBytes) {
-            break;
-        }
+    bool timedOut = false;
+    int waiting = WaitForRawBytes(kBlockBytes, kBlockTimeout, timedOut);
+    if (timedOut) {
+        SetStatus("Timeout-RS-232 while reading 64 data-words!");
+        std::fill(yArrayA, yArrayA + kImageHalf, 0);
+        std::fill(yArrayB, yArrayB + kImageHalf, 0);
+        ttick = 0;
     }
-
-    // A port that went away reports a negative length: nothing to read.
-    int toRead = std::clamp(waiting, 0, kBufLen);
-    int n = toRead > 0 ? ComRd(com, szReadBuf, toRead) : 0;
-    nBytesR = n < 0 ? 0 : n;
+    ReadRawBytes(waiting);
 
     int result = 0;
     if (nBytesR == kBlockBytes) {
@@ -81,7 +69,7 @@ int ReadData64(int startAddress, int value, int order) {
         result = kBlockWords;
     }
 
-    InstallComCallback(com, eventMask, kNotifyCount, zel::sync, RX_Receive_Function, nullptr);
+    ResumeReceiver(com);
     ShowStatus();
     return result;
 }
