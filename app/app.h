@@ -1,7 +1,7 @@
 // The shell: entry point, start-up and shutdown, the 50 ms tick, port selection and branding.
 #pragma once
 
-#include "scope.h" // ZEL_CALLBACK
+#include "core/state.h"
 
 #include <string>
 #include <utility>
@@ -10,6 +10,11 @@
 inline constexpr const char* kPanelFile = "ZEL-A-RadovU20.ui";
 inline constexpr const char* kPortFile = "comport.cfg";
 inline constexpr const char* kLogoFile = "qx.bmp";
+
+extern char com_fname[kPathLen];
+extern char szSoftname[kTextLen];
+extern char szSoftversion[kTextLen];
+extern int vis; // the calibration switch is shown
 
 // Returns 0 after a normal end, -1 when the run-time or a panel fails, 2 for bad options.
 int WinMain(int argc, char** argv);

@@ -1,11 +1,11 @@
 // Which resource control carries which identity and callback: the panel file and this table
 // read side by side.
-#include "app.h"
-#include "calib.h"
-#include "panel_ids.h"
-#include "params.h"
-#include "scope.h"
-#include "ui.h"
+#include "app/app.h"
+#include "calib/calib.h"
+#include "core/panel_ids.h"
+#include "params/params.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <iterator>
 

@@ -1,6 +1,6 @@
-#include "app.h"
-#include "state.h"
-#include "ui.h"
+#include "app/app.h"
+#include "core/state.h"
+#include "platform/ui.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "app.h"
+#include "app/app.h"
 
 int main(int argc, char** argv) {
     return WinMain(argc, argv);

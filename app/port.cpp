@@ -1,9 +1,10 @@
-#include "app.h"
-#include "link.h"
-#include "serial.h"
-#include "state.h"
-#include "textfile.h"
-#include "ui.h"
+#include "app/app.h"
+#include "core/state.h"
+#include "link/link.h"
+#include "platform/serial.h"
+#include "platform/textfile.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <string>
 
@@ -46,10 +47,10 @@ int CC_DropDCom(int panel, int control, int event, void*, int, int) {
     if (event != EVENT_COMMIT) {
         return 0;
     }
-    stop_flag = 1;
-    Delay(0.1);
+    StopScope();
+    Delay(kPortChangePauseSec);
     CloseCom(com);
-    Delay(0.1);
+    Delay(kPortChangePauseSec);
     GetCtrlVal(panel, control, &com);
     ShowText("Init COM-Port ...");
     InitRS232(com);

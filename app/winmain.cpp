@@ -1,14 +1,14 @@
-#include "app.h"
-#include "calib.h"
-#include "host.h"
-#include "link.h"
-#include "params.h"
-#include "record.h"
-#include "scope.h"
-#include "serial.h"
-#include "state.h"
-#include "textfile.h"
-#include "ui.h"
+#include "app/app.h"
+#include "calib/calib.h"
+#include "core/state.h"
+#include "link/link.h"
+#include "params/params.h"
+#include "params/record.h"
+#include "platform/host.h"
+#include "platform/serial.h"
+#include "platform/textfile.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +16,11 @@
 #include <cstring>
 #include <iterator>
 #include <sys/stat.h>
+
+char com_fname[kPathLen] = "";
+char szSoftname[kTextLen] = "ZEL-A-2X-Vavod";
+char szSoftversion[kTextLen] = "V2.0";
+int vis = 0;
 
 namespace {
 // Where the calibration panel sits inside the main panel.
@@ -180,7 +185,8 @@ int WinMain(int argc, char** argv) {
         std::vector<std::string> simArgs = SplitArgs(opts.simArgs, ok);
         std::string simError;
         std::string device =
-            ok ? StartSimulator(exeDir + "/zel-sensor-sim", simArgs, 5.0, simError) : "";
+            ok ? StartSimulator(exeDir + "/zel-sensor-sim", simArgs, kSimStartLimitSec, simError)
+               : "";
         if (!ok) {
             simError = "--sim-args has an unmatched quote";
         }
@@ -219,7 +225,7 @@ void InitVars() {
     target = RAM;
     rx_flag = 0;
     graph_flag = 0;
-    stop_flag = 1;
+    StopScope();
     look_flagA = 0;
     look_flagB = 0;
     ttick = 0;
@@ -246,8 +252,8 @@ void InitVars() {
 
 int CC_PANEL(int, int, int event, void*, int, int) {
     if (event == EVENT_CLOSE) {
-        stop_flag = 1;
-        Delay(0.2);
+        StopScope();
+        Delay(kClosePauseSec);
         CloseCom(com);
         QuitUserInterface(0);
     }

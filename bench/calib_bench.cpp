@@ -2,15 +2,15 @@
 // zel-sensor-sim, through the real panels, file loads and write button. Prints one JSON line
 // with the time against the floor: 266 exchanges of 37.5 ms plus 11 pauses of 0.3 s.
 // Usage: bench_calib [RUNS]   (default 1)
-#include "app.h"
-#include "calib.h"
-#include "frames.h"
-#include "link.h"
+#include "app/app.h"
+#include "calib/calib.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "platform/serial.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
 #include "process.h"
-#include "serial.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
 
 #include <algorithm>
 #include <csignal>

@@ -7,16 +7,16 @@
 // data reply to the moment the loop hands the next request to ComWrt. The write is observed by
 // linking with --wrap for ComWrt; the decode by wrapping the receive callback. It is reported
 // for both runs; the figure of record is the unpaced one (baud 0).
-#include "app.h"
-#include "frames.h"
-#include "link.h"
+#include "app/app.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "params/record.h"
+#include "platform/serial.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
 #include "process.h"
-#include "record.h"
-#include "scope.h"
-#include "serial.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "scope/scope.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,10 +1,13 @@
 // The calibration header, calibration files and X-FLASH programming.
 #pragma once
 
-#include "scope.h"
+#include "core/state.h"
 
 #include <cstdint>
 #include <string_view>
+
+extern int look_flagA; // a calibration table for channel A is loaded
+extern int look_flagB;
 
 // Calibration header record: 18 words laid out like a command frame.
 extern std::uint16_t calibration[18];

@@ -1,8 +1,8 @@
-#include "calib.h"
+#include "calib/calib.h"
 
-#include "state.h"
-#include "textfile.h"
-#include "ui.h"
+#include "core/state.h"
+#include "platform/textfile.h"
+#include "platform/ui.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +12,9 @@ std::uint16_t linArrayA[kCalibTableWords] = {};
 std::uint16_t linArrayB[kCalibTableWords] = {};
 char calib_fnameCHA[260] = "";
 char calib_fnameCHB[260] = "";
+
+int look_flagA = 0;
+int look_flagB = 0;
 
 namespace {
 

@@ -1,7 +1,8 @@
-#include "calib.h"
+#include "calib/calib.h"
 
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <cmath>
 
@@ -62,7 +63,7 @@ void SetCalibHeaderValues() {
 int CC_TOGGcalib(int panel, int control, int event, void*, int, int) {
     if (event == EVENT_LEFT_CLICK) {
         // The click arrives before the commit: a running scope stops first.
-        stop_flag = 1;
+        StopScope();
     } else if (event == EVENT_COMMIT) {
         int on = 0;
         GetCtrlVal(panel, control, &on);

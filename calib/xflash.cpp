@@ -1,11 +1,10 @@
-#include "calib.h"
+#include "calib/calib.h"
 
-#include "frames.h"
-#include "link.h"
-#include "record.h"
-#include "serial.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "params/record.h"
+#include "platform/ui.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,8 +13,6 @@
 
 namespace {
 
-constexpr double kPause = 0.3;      // lets the sensor finish an erase before the next order
-constexpr double kInfoPause = 0.05; // before the info-block echo is read
 constexpr std::uint16_t kFlashBase = 0x1000;
 constexpr std::uint16_t kFirstErasable = 0x1100;
 constexpr std::uint16_t kLastPage = 0x1F00;
@@ -48,16 +45,15 @@ bool IsPageStart(std::uint16_t address) {
     return address >= kFlashBase && address <= kLastPage && (address & 0xFF) == 0;
 }
 
-// Waits for any standard reply to the order just sent, pumping events meanwhile. A reply
-// decoded only after the limit counts as a time-out, and so, of course, does no reply.
-bool AwaitReply() {
-    double t0 = Timer();
-    double elapsed = 0;
-    while (rx_flag != REPLY_STANDARD && elapsed < TIMEOUT) {
-        ProcessSystemEvents();
-        elapsed = Timer() - t0;
-    }
-    return rx_flag == REPLY_STANDARD && elapsed <= TIMEOUT;
+// The X-FLASH orders' reply wait: a standard reply, which counts unless the time at the end of
+// the wait exceeds the limit.
+constexpr ReplyWait kFlashWait{REPLY_STANDARD, true, LastPass::IgnoresReplyPastLimit, TIMEOUT,
+                               nullptr};
+
+// Sends the frame in szWriteBuf and waits for its reply; a frame that did not go out whole is
+// not waited for.
+bool FlashExchange() {
+    return SendFrame(com) == kFrameLen && AwaitReply(kFlashWait, Timer()) != 0;
 }
 
 bool WritePage(std::uint16_t address, const std::uint16_t* words) {
@@ -88,18 +84,15 @@ bool WritePage(std::uint16_t address, const std::uint16_t* words) {
 bool WriteHeader() {
     calibration[1] = ORDER_CALIB_HEADER;
     calibration[2] = kHeaderPage;
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues(com);
     std::fill(std::begin(pp), std::end(pp), 0);
     // Eight header values; the frame's remaining data words always go out as 0.
     std::copy(calibration + CALIB_H1, calibration + CALIB_H5B + 1, pp);
-    FillTxBuf(calibration[1], calibration[2], pp);
-    if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
+    bool sent = SendFrame(com, calibration[1], calibration[2], pp) == kFrameLen;
+    if (sent) {
         ShowText("Writing XFLASH-PAGE1-calibration-Data...");
     }
-    // The receive callback only runs inside event processing, so no reply is lost here.
-    rx_flag = 0;
-    bool answered = AwaitReply();
+    bool answered = sent && AwaitReply(kFlashWait, Timer()) != 0;
     CountOrders(1);
     SetStatus(answered ? "XFLASH-PAGE1 calibration-data-writing OK!" : "Timeout-RS-232...");
     ShowStatus();
@@ -133,7 +126,7 @@ void ProgramTable(const std::uint16_t* table, int firstPage, bool* failed) {
         if (!ClearXFLASH(page)) {
             failed[firstPage + i] = true;
         }
-        Delay(kPause);
+        Delay(kFlashErasePauseSec);
     }
     for (int i = 0; i < kPagesPerTable; ++i) {
         auto page = static_cast<std::uint16_t>(kFlashBase + 0x100 * (firstPage + i));
@@ -198,16 +191,16 @@ int CC_WriteXFLASHDATA(int, int, int event, void*, int, int) {
         PanelLock lock;
         if (header) {
             GetCalibHeaderValues();
-            Delay(kPause);
+            Delay(kFlashErasePauseSec);
             if (!ClearXFLASH(kHeaderPage)) {
                 failed[1] = true;
             }
-            Delay(kPause);
+            Delay(kFlashErasePauseSec);
             SetCtrlVal(pCalib, CAL_ADDRESS, kHeaderPage);
             if (!WriteHeader()) {
                 failed[1] = true;
             }
-            Delay(kPause);
+            Delay(kFlashErasePauseSec);
         }
         if (doA) {
             ProgramTable(linArrayA, PageNumber(PAGE2), failed);
@@ -235,8 +228,7 @@ int ClearXFLASH(std::uint16_t address) {
         ShowStatus();
         return 0;
     }
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues(com);
     parameter[1] = ORDER_FLASH_ERASE;
     parameter[2] = address;
     PutWord(szWriteBuf, 0, zel::sync);
@@ -247,9 +239,7 @@ int ClearXFLASH(std::uint16_t address) {
     }
     char text[kStatusLen];
     std::snprintf(text, sizeof text, "Clearing X-FLASH-PAGE: %2d ...", PageNumber(address));
-    rx_flag = 0;
-    ComWrt(com, szWriteBuf, kFrameLen);
-    bool answered = AwaitReply();
+    bool answered = FlashExchange();
     CountOrders(1);
     if (answered) {
         SetStatus((std::string(text) + " OK!").c_str());
@@ -265,8 +255,7 @@ void WritePageToXFLASH(std::uint16_t address, const std::uint16_t* words) {
 }
 
 int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t* words) {
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues(com);
     parameter[1] = ORDER_FLASH_WRITE;
     int n = words ? std::min<int>(count, kWriteBlockWords) : 0;
     std::memset(szWriteBuf, 0, sizeof szWriteBuf);
@@ -277,10 +266,8 @@ int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t*
     for (int i = 0; i < n; ++i) {
         PutWord(szWriteBuf, 8 + 2 * i, words[i]);
     }
-    rx_flag = 0;
     std::fill(std::begin(pp), std::end(pp), 0);
-    ComWrt(com, szWriteBuf, kFrameLen);
-    bool answered = AwaitReply();
+    bool answered = FlashExchange();
     CountOrders(1);
     if (!answered) {
         SetStatus("Timeout-RS-232...");
@@ -299,11 +286,10 @@ int SendInfoBlockToFlash(std::uint16_t first, std::uint16_t second) {
     PutWord(szWriteBuf, 2, ORDER_INFO_BLOCK);
     PutWord(szWriteBuf, 4, second);
     PutWord(szWriteBuf, 6, first);
-    ComWrt(com, szWriteBuf, kFrameLen);
-    Delay(kInfoPause);
-    int n = ComRd(com, szReadBuf, kFrameLen);
-    nBytesR = n < 0 ? 0 : n;
-    if (nBytesR < kFrameLen) {
+    int written = WriteFrame(com);
+    Delay(kInfoBlockPauseSec);
+    // Read straight from the port: the echo is checked here, not by the receive callback.
+    if (written != kFrameLen || ReadRawBytes(kFrameLen) < kFrameLen) {
         SetStatus("Timeout: SendInfoBlockToFlash < 36 Bytes");
         return -1;
     }

@@ -1,43 +1,26 @@
-// Program-wide state shared by the shell, the sensor link, the parameter set, the scope and the
-// calibration: panels, the port in use, the status text and the flags that nested callbacks
-// share while a wait pumps events.
+// What every folder shares: the two panels, the program directory, the status text and the
+// tick counter. Each of the other globals is declared by the folder that owns it.
 #pragma once
 
-#include "panel_ids.h"
+#include "core/panel_ids.h"
+#include "core/timing.h"
 
 #include <cstdint>
-
-inline constexpr double TIMEOUT = 1.5; // port time-out and limit of every reply wait (s)
-
-// Where Send and Get go.
-inline constexpr int RAM = 1;
-inline constexpr int EEPROM = 2;
-inline constexpr int DATFILE = 3;
 
 inline constexpr int kPathLen = 260;
 inline constexpr int kStatusLen = 66; // 65 characters and the terminator
 inline constexpr int kTextLen = 64;
 
+// The signature of every control callback.
+#define ZEL_CALLBACK(name)                                                                         \
+    int name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
+
 extern int pA;     // main panel
 extern int pCalib; // calibration panel
 extern char proj_dir[kPathLen];
-extern int com; // serial port number in use
-extern char com_fname[kPathLen];
 extern char szStatus[kStatusLen];
-extern char szSoftname[kTextLen];
-extern char szSoftversion[kTextLen];
-extern char file_name[kPathLen];
-extern int target;
-extern int rx_flag;           // kind of the last decoded reply: 0 none, 1 standard, 8 data
-extern int graph_flag;        // a decoded frame waits to be plotted
-extern int stop_flag;         // 0 only while the scope loop runs
-extern double scopeRequestAt; // when the running scope loop sent its last data request
-extern int look_flagA;        // a calibration table for channel A is loaded
-extern int look_flagB;
-extern std::uint16_t ttick; // 50 ms ticks, saturating at 60000
-extern std::uint16_t yArrayA[256];
-extern std::uint16_t yArrayB[256];
-extern int vis; // the calibration switch is shown
+// 50 ms ticks, saturating at 60000: counted by the shell's timer, cleared by the block read.
+extern std::uint16_t ttick;
 
 // szStatus = text, cut to fit.
 void SetStatus(const char* text);

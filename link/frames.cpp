@@ -1,6 +1,6 @@
-#include "frames.h"
+#include "link/frames.h"
 
-#include "record.h"
+#include "params/record.h"
 
 char szWriteBuf[kBufLen] = {};
 char szReadBuf[kBufLen] = {};

@@ -1,29 +1,33 @@
-#include "link.h"
+#include "link/link.h"
 
-#include "frames.h"
-#include "params.h"
-#include "record.h"
-#include "serial.h"
-#include "state.h"
-#include "textfile.h"
-#include "ui.h"
+#include "link/frames.h"
+#include "params/params.h"
+#include "params/record.h"
+#include "platform/serial.h"
+#include "platform/textfile.h"
+#include "platform/ui.h"
 
 #include <algorithm>
 #include <cstring>
 
+int com = 1;
+int rx_flag = 0;
+int graph_flag = 0;
 std::uint16_t pcbtype = 0;
 char szVersion[64] = "";
 int nBytesR = 0;
 
 namespace {
-constexpr double kFirmwareTimeout = 2.0;
 constexpr int kFirmwareBytes = 72;
-constexpr double kStartupPause = 0.05;
 
 // The status line never holds an unprintable byte: anything outside printable ASCII shows '?'.
 char Printable(unsigned code) {
     return code >= 0x20 && code < 0x7F ? static_cast<char>(code) : '?';
 }
+
+// The scope loop's request in flight.
+bool g_dataStreamOpen = false;
+double g_dataRequestAt = 0;
 } // namespace
 
 const char* ComOpenErrorText(int code) {
@@ -62,15 +66,15 @@ void InitRS232(int port) {
     SetCTSMode(port, 0);
     ResumeReceiver(port);
     if (CheckComLine(port) == 1) {
-        Delay(kStartupPause);
+        Delay(kStartupPauseSec);
         if (GetHARDWAREInfo() == 0) {
             SetStatus("Error reading HARDWARE-info!");
         }
-        Delay(kStartupPause);
+        Delay(kStartupPauseSec);
         PushGET(RAM, 0);
-        Delay(kStartupPause);
+        Delay(kStartupPauseSec);
         PushGET(RAM, 1);
-        Delay(kStartupPause);
+        Delay(kStartupPauseSec);
         if (GetVERSIONInfo() < kFirmwareBytes) {
             SetStatus("Error reading firmware-info!");
         }
@@ -82,51 +86,35 @@ void RX_Receive_Function(int port, int events, void*) {
     if (!(events & LWRS_RECEIVE)) {
         return;
     }
-    ComRd(port, szReadBuf, kFrameLen);
-    rx_flag = GetRxBuf36();
-    graph_flag = 1;
+    // A short read would leave stale bytes of an earlier frame in the buffer: not decoded.
+    if (ComRd(port, szReadBuf, kFrameLen) == kFrameLen) {
+        rx_flag = GetRxBuf36();
+        graph_flag = 1;
+    }
     // Bytes beyond one frame are discarded.
     FlushInQ(port);
 }
 
 int WaitRxFull() {
-    double t0 = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        if (Timer() - t0 > TIMEOUT) {
-            SetStatus("Timeout-RS-232...");
-            break;
-        }
-        if (rx_flag != 0) {
-            break;
-        }
-    }
-    return rx_flag;
+    constexpr ReplyWait kWait{kAnyReply, false, LastPass::ReportsLateReply, TIMEOUT,
+                              "Timeout-RS-232..."};
+    return AwaitReply(kWait, Timer());
 }
 
 int CheckComLine(int port) {
-    parameter[1] = ORDER_LINE_CHECK;
-    parameter[2] = 0;
+    FlushQueues(port);
     CopyVarsToPP(0);
-    FillTxBuf(ORDER_LINE_CHECK, 0, pp);
-    FlushOutQ(port);
-    FlushInQ(port);
-    ComWrt(port, szWriteBuf, kFrameLen);
-    double t0 = Timer();
-    rx_flag = 0;
-    int result = 0;
-    for (;;) {
-        if (Timer() - t0 > TIMEOUT) {
-            SetStatus("Timeout-RS-232...");
-            result = -1;
-            break;
-        }
-        ProcessSystemEvents();
-        if (rx_flag != 0) {
-            break;
-        }
+    int written = SendCommandFrame(port, ORDER_LINE_CHECK, 0, pp);
+    constexpr ReplyWait kWait{kAnyReply, false, LastPass::TakesLateReply, TIMEOUT,
+                              "Timeout-RS-232..."};
+    int kind = 0;
+    if (written == kFrameLen) {
+        kind = AwaitReply(kWait, Timer());
+    } else {
+        SetStatus(kWait.timeoutText); // nothing went out: no reply to wait for
     }
-    if (result == 0 && rx_flag == REPLY_STANDARD) {
+    int result = kind == 0 ? -1 : 0;
+    if (kind == REPLY_STANDARD) {
         pp[0] = GetWord(szReadBuf, 0);
         pp[1] = GetWord(szReadBuf, 2);
         if (pp[0] == 0x00AA || pp[1] == 0x00AA) {
@@ -141,25 +129,14 @@ int CheckComLine(int port) {
 }
 
 int GetHARDWAREInfo() {
-    parameter[1] = ORDER_HARDWARE;
-    parameter[2] = 0;
-    FillTxBuf(ORDER_HARDWARE, 0, pp);
-    FlushOutQ(com);
-    FlushInQ(com);
-    rx_flag = 0;
-    ComWrt(com, szWriteBuf, kFrameLen);
-    double t0 = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        if (Timer() - t0 > TIMEOUT) {
-            SetStatus("Timeout-RS-232...");
-            break;
-        }
-        if (rx_flag != 0) {
-            break;
-        }
+    FlushQueues(com);
+    constexpr ReplyWait kWait{kAnyReply, false, LastPass::ReportsLateReply, TIMEOUT,
+                              "Timeout-RS-232..."};
+    if (SendCommandFrame(com, ORDER_HARDWARE, 0, pp) != kFrameLen) {
+        SetStatus(kWait.timeoutText);
+        return 0;
     }
-    if (rx_flag == REPLY_STANDARD) {
+    if (AwaitReply(kWait, Timer()) == REPLY_STANDARD) {
         pcbtype = GetWord(szReadBuf, 10);
         if (GetWord(szReadBuf, 2) == ORDER_HARDWARE) {
             return 1;
@@ -170,16 +147,18 @@ int GetHARDWAREInfo() {
 
 int GetVERSIONInfo() {
     SuspendReceiver();
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues(com);
     parameter[1] = ORDER_FIRMWARE;
     parameter[2] = 0;
     FillTxBuf(ORDER_FIRMWARE, 0, pp);
-    ComWrt(com, szWriteBuf, kFrameLen);
+    int written = WriteFrame(com);
     ShowText("Waiting for firmware info ...");
 
-    bool timedOut = false;
-    int waiting = WaitForRawBytes(kFirmwareBytes, kFirmwareTimeout, timedOut);
+    bool timedOut = true;
+    int waiting = 0;
+    if (written == kFrameLen) {
+        waiting = WaitForRawBytes(kFirmwareBytes, kFirmwareTimeoutSec, timedOut);
+    }
     if (timedOut) {
         SetStatus("Timeout - reading firmware info!");
     }
@@ -212,21 +191,114 @@ int GetVERSIONInfo() {
     }
 
     ResumeReceiver(com);
-    FlushInQ(com);
-    FlushOutQ(com);
+    FlushQueues(com);
     rx_flag = 0;
     ShowStatus();
     return waiting;
 }
 
-void LetScopeReplyLand() {
-    if (stop_flag != 0) {
-        return;
+// ---- the exchange ----
+
+void FlushQueues(int port) {
+    FlushInQ(port);
+    FlushOutQ(port);
+}
+
+int SendCommandFrame(int port, int order, int second, const std::uint16_t* words) {
+    parameter[1] = static_cast<std::uint16_t>(order);
+    parameter[2] = static_cast<std::uint16_t>(second);
+    return SendFrame(port, order, second, words);
+}
+
+int SendFrame(int port, int order, int second, const std::uint16_t* words) {
+    FillTxBuf(order, second, words);
+    return SendFrame(port);
+}
+
+int WriteCommandFrame(int port, int order, int second, const std::uint16_t* words) {
+    parameter[1] = static_cast<std::uint16_t>(order);
+    parameter[2] = static_cast<std::uint16_t>(second);
+    FillTxBuf(order, second, words);
+    return WriteFrame(port);
+}
+
+int SendFrame(int port) {
+    rx_flag = 0;
+    return WriteFrame(port);
+}
+
+int WriteFrame(int port) {
+    return ComWrt(port, szWriteBuf, kFrameLen);
+}
+
+int AwaitReply(const ReplyWait& wait, double t0) {
+    auto accepted = [&] {
+        return wait.accept == kAnyReply ? rx_flag != 0 : rx_flag == wait.accept;
+    };
+    auto timedOut = [&] {
+        if (wait.timeoutText) {
+            SetStatus(wait.timeoutText);
+        }
+        return 0;
+    };
+    if (wait.replyTestFirst && accepted()) {
+        return rx_flag;
     }
-    while (rx_flag == 0 && Timer() - scopeRequestAt <= TIMEOUT) {
+    for (;;) {
+        const double before = Timer() - t0;
+        if (wait.lastPass == LastPass::TakesLateReply && before > wait.limitSec) {
+            return timedOut();
+        }
+        ProcessSystemEvents(); // replies, and every other callback, arrive only here
+        const double after = Timer() - t0;
+        switch (wait.lastPass) {
+        case LastPass::ReportsLateReply:
+            if (after > wait.limitSec) {
+                timedOut();
+                return rx_flag;
+            }
+            break;
+        case LastPass::TakesLateReply:
+            break;
+        case LastPass::IgnoresPassAfterLimit:
+            if (!(before < wait.limitSec)) {
+                return timedOut();
+            }
+            break;
+        case LastPass::IgnoresReplyPastLimit:
+            if (after > wait.limitSec || (after >= wait.limitSec && !accepted())) {
+                return timedOut();
+            }
+            break;
+        }
+        if (accepted()) {
+            return rx_flag;
+        }
+    }
+}
+
+// ---- the scope's data stream ----
+
+void NoteDataRequest(double sentAt) {
+    g_dataStreamOpen = true;
+    g_dataRequestAt = sentAt;
+}
+
+void EndDataStream() {
+    g_dataStreamOpen = false;
+}
+
+bool DataStreamOpen() {
+    return g_dataStreamOpen;
+}
+
+void LetDataReplyLand() {
+    while (g_dataStreamOpen && rx_flag == 0 && Timer() - g_dataRequestAt <= TIMEOUT) {
         ProcessSystemEvents();
     }
 }
+
+// ---- raw replies ----
 
 void SuspendReceiver() {
     InstallComCallback(com, 0, 0, 0, nullptr, nullptr);

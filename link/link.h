@@ -1,9 +1,15 @@
-// Port set-up, the receive callback, the reply wait, and the start-up requests: line check,
+// The sensor link: port set-up, the receive callback, the one exchange every routine uses
+// (send a frame, wait for its reply, read a raw reply), and the start-up requests: line check,
 // hardware and firmware information.
 #pragma once
 
+#include "core/state.h"
+
 #include <cstdint>
 
+extern int com;               // serial port number in use
+extern int rx_flag;           // kind of the last decoded reply: 0 none, 1 standard, 8 data
+extern int graph_flag;        // a decoded frame waits to be plotted
 extern std::uint16_t pcbtype; // hardware type from the last hardware reply
 extern char szVersion[64];    // firmware text of a type-0 sensor
 extern int nBytesR;           // bytes of the last direct read
@@ -24,11 +30,60 @@ int GetVERSIONInfo();
 // The message for a negative result of opening a port.
 const char* ComOpenErrorText(int code);
 
-// Nested in a running scope loop, the loop's data reply may be on the line. Flushing part of it
-// would put the line out of step, since the receive callback takes any 36 bytes as a frame: the
-// rest of that reply and the start of the next would decode as one garbled reply. A command
-// that flushes the queues lets that reply land first, waiting no longer than the loop would.
-void LetScopeReplyLand();
+// ---- The exchange ----
+//
+// A routine sends a command and awaits its reply in its own steps, through these calls only:
+//   FlushQueues(com);                         both queues emptied
+//   (fill pp)                                 no event pass between this and the send
+//   SendCommandFrame(com, order, second, pp); record words 1-2, frame, rx_flag = 0, write
+//   AwaitReply(wait, t0)                      pump events until the reply or the limit
+// Waits pump events, so other callbacks (and the receive callback) run nested inside them.
+
+// Empties the input queue, then the output queue.
+void FlushQueues(int port);
+// Sets record words 1 and 2 to order and second, builds the frame from words (FillTxBuf),
+// clears rx_flag and writes the 36 bytes. Returns the bytes written (36 when whole).
+int SendCommandFrame(int port, int order, int second, const std::uint16_t* words);
+// The same without the record words (a frame whose header words live elsewhere).
+int SendFrame(int port, int order, int second, const std::uint16_t* words);
+// For frames built by hand in szWriteBuf: clears rx_flag and writes the 36 bytes.
+int SendFrame(int port);
+// A command that awaits no reply: record words, frame, write; rx_flag is left as it is.
+int WriteCommandFrame(int port, int order, int second, const std::uint16_t* words);
+// Writes szWriteBuf's 36 bytes and leaves rx_flag alone (a reply read straight from the port).
+int WriteFrame(int port);
+
+// Which replies end a wait.
+inline constexpr int kAnyReply = 0; // a standard or a data reply
+
+// What a wait does with the event pass in which its limit runs out. The protocol fixes one for
+// each routine; they differ only there.
+enum class LastPass {
+    // The time is tested after each pass; the pass that runs out the limit sets the time-out
+    // text and still returns whatever reply it decoded (WaitRxFull, hardware request).
+    ReportsLateReply,
+    // The time is tested before each pass, so the reply of the last pass counts (line check).
+    TakesLateReply,
+    // The time is read before each pass; a pass that starts at or after the limit is not
+    // looked at (teach, refresh, reset).
+    IgnoresPassAfterLimit,
+    // The time is read after each pass; a reply counts unless the time then exceeds the limit
+    // (X-FLASH orders).
+    IgnoresReplyPastLimit,
+};
+
+struct ReplyWait {
+    int accept;          // kAnyReply, REPLY_STANDARD or REPLY_DATA
+    bool replyTestFirst; // rx_flag is tested once before the first event pass
+    LastPass lastPass;
+    double limitSec;
+    const char* timeoutText; // put into szStatus on a time-out; nullptr leaves it alone
+};
+
+// Pumps events from t0 until a reply that `wait` accepts has been decoded or the limit has run
+// out. Returns rx_flag when the reply came (for ReportsLateReply: rx_flag whatever it is), 0 on
+// a time-out.
+int AwaitReply(const ReplyWait& wait, double t0);
 
 // Raw replies that are not frames (firmware text, data block): the receive callback is kept
 // away while they arrive and are read, then installed again with its usual arguments.
@@ -39,3 +94,20 @@ void ResumeReceiver(int port);
 int WaitForRawBytes(int want, double limit, bool& timedOut);
 // Reads `waiting` bytes (at most the buffer) into szReadBuf; sets and returns nBytesR.
 int ReadRawBytes(int waiting);
+
+// ---- The scope's data stream ----
+//
+// Nested in a running scope loop, the loop's data reply may be on the line. Flushing part of it
+// would put the line out of step: the rest of that reply and the start of the next would decode
+// as one garbled reply. The scope loop tells the link about its requests, so that a command
+// that flushes the queues can let that reply land first.
+
+// The scope loop sent a data request at `sentAt` (Timer seconds).
+void NoteDataRequest(double sentAt);
+// The scope loop ended or was asked to end: no data request is in flight any more.
+void EndDataStream();
+// A scope loop runs and has not been asked to end.
+bool DataStreamOpen();
+// Pumps events until the data request in flight is answered, or as long as the loop itself
+// would wait for it; returns at once when no scope loop runs.
+void LetDataReplyLand();

@@ -1,8 +1,8 @@
-#include "params.h"
+#include "params/params.h"
 
-#include "record.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "params/record.h"
+#include "platform/ui.h"
 
 namespace {
 struct Field {

@@ -1,9 +1,9 @@
-#include "params.h"
+#include "params/params.h"
 
-#include "record.h"
-#include "state.h"
-#include "textfile.h"
-#include "ui.h"
+#include "core/state.h"
+#include "params/record.h"
+#include "platform/textfile.h"
+#include "platform/ui.h"
 
 #include <cstdio>
 #include <string>

@@ -1,7 +1,17 @@
 // Panel values, sending and getting the parameter set, and parameter files.
 #pragma once
 
+#include "core/state.h"
+
 #include <cstdint>
+
+// Where Send and Get go.
+inline constexpr int RAM = 1;
+inline constexpr int EEPROM = 2;
+inline constexpr int DATFILE = 3;
+
+extern int target;
+extern char file_name[kPathLen]; // the parameter file last chosen
 
 void GetPanelValues();
 void SetPanelValues();

@@ -1,4 +1,4 @@
-#include "record.h"
+#include "params/record.h"
 
 #include <algorithm>
 #include <iterator>

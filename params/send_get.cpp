@@ -1,10 +1,12 @@
-#include "frames.h"
-#include "link.h"
-#include "params.h"
-#include "record.h"
-#include "serial.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "params/params.h"
+#include "params/record.h"
+#include "platform/ui.h"
+
+int target = RAM;
+char file_name[kPathLen] = "TRK1para.cfg";
 
 namespace {
 constexpr const char* kParamFileDefault = "TRK10para.cfg";
@@ -57,17 +59,15 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
     } else {
         int order = target == EEPROM ? ORDER_SEND_EEPROM : ORDER_SEND_RAM;
         parameter[0] = 0x55;
-        parameter[1] = static_cast<std::uint16_t>(order);
-        parameter[2] = 0;
         GetPanelValues();
         CopyVarsToPP(0);
-        FillTxBuf(order, 0, pp);
-        if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
+        // The send awaits no reply: rx_flag is left as it is.
+        if (WriteCommandFrame(com, order, 0, pp) == kFrameLen) {
             ShowText("Transmit para1 Ok!");
         }
     }
     // A send nested in a running scope loop may have taken its reply: re-arm it.
-    if (stop_flag == 0) {
+    if (DataStreamOpen()) {
         rx_flag = REPLY_DATA;
     }
     return 0;
@@ -84,7 +84,7 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     if (target == DATFILE) {
         ReadParaFromFile();
     } else {
-        LetScopeReplyLand();
+        LetDataReplyLand();
         PushGET(target, 0);
     }
     SetPanelValues();
@@ -94,17 +94,13 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
 void PushGET(int tgt, std::uint32_t block) {
     if (tgt != DATFILE) {
         int order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
-        parameter[1] = static_cast<std::uint16_t>(order);
-        parameter[2] = static_cast<std::uint16_t>(block & 0xFFFF);
         CopyVarsToPP(block);
-        FlushInQ(com);
-        FlushOutQ(com);
-        FillTxBuf(order, static_cast<long>(block), pp);
-        rx_flag = 0;
-        if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
+        FlushQueues(com);
+        bool sent = SendCommandFrame(com, order, static_cast<int>(block & 0xFFFF), pp) == kFrameLen;
+        if (sent) {
             ShowText("Waiting for parameter-frame ...");
         }
-        if (WaitRxFull() == REPLY_STANDARD) {
+        if (sent && WaitRxFull() == REPLY_STANDARD) {
             GetRxBuf36();
             CopyPPtoVars(block);
             SetStatus("Parameter-frame received! - Line Ok!");

@@ -1,9 +1,8 @@
-#include "frames.h"
-#include "link.h"
-#include "scope.h"
-#include "serial.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +11,6 @@ namespace {
 constexpr int kBlockWords = 64;
 constexpr int kBlockBytes = 2 * kBlockWords;
 constexpr int kImageHalf = 128; // words of yArrayA (and of yArrayB) the block read fills
-constexpr double kBlockTimeout = 1.5;
 
 // Where the block starting at `address` lands; nullptr for an address outside the table.
 std::uint16_t* Destination(unsigned address) {
@@ -42,14 +40,15 @@ int ReadData64(int startAddress, int value, int order) {
     PutWord(szWriteBuf, 4, address);
     PutWord(szWriteBuf, 6, static_cast<unsigned>(value));
 
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-    ComWrt(com, szWriteBuf, kFrameLen);
+    FlushQueues(com);
+    int written = SendFrame(com);
     ShowText("Waiting for Data[64] ...");
 
-    bool timedOut = false;
-    int waiting = WaitForRawBytes(kBlockBytes, kBlockTimeout, timedOut);
+    bool timedOut = true;
+    int waiting = 0;
+    if (written == kFrameLen) {
+        waiting = WaitForRawBytes(kBlockBytes, kBlockReadTimeoutSec, timedOut);
+    }
     if (timedOut) {
         SetStatus("Timeout-RS-232 while reading 64 data-words!");
         std::fill(yArrayA, yArrayA + kImageHalf, 0);

@@ -1,50 +1,39 @@
-#include "frames.h"
-#include "link.h"
-#include "params.h"
-#include "record.h"
-#include "scope.h"
-#include "serial.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "params/params.h"
+#include "params/record.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 #include <iterator>
 
 namespace {
-// Waits from t0 for a reply: of any kind, or a standard reply only. A reply decoded in the
-// last pump, once the time is up, is not looked at.
-bool CommandWait(double t0, bool anyKind) {
-    for (;;) {
-        if (anyKind ? rx_flag > 0 : rx_flag == REPLY_STANDARD) {
-            return true;
-        }
-        double elapsed = Timer() - t0;
-        ProcessSystemEvents();
-        if (!(elapsed < TIMEOUT)) {
-            return false;
-        }
-    }
-}
+// The command wait: rx_flag is tested before the first pass; a reply decoded in a pass that
+// began once the time was up is not looked at.
+constexpr ReplyWait kCommandWaitAny{kAnyReply, true, LastPass::IgnoresPassAfterLimit, TIMEOUT,
+                                    nullptr};
+constexpr ReplyWait kCommandWaitStandard{REPLY_STANDARD, true, LastPass::IgnoresPassAfterLimit,
+                                         TIMEOUT, nullptr};
 
-void WriteCommand() {
-    if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
-        ShowText("Line Ok!");
+// Sends the command built in pp and waits for its reply; false on a time-out. A frame that did
+// not go out whole gets no reply worth waiting for.
+bool CommandExchange(int order, int second, const ReplyWait& wait) {
+    if (SendCommandFrame(com, order, second, pp) != kFrameLen) {
+        return false;
     }
+    ShowText("Line Ok!");
+    return AwaitReply(wait, Timer()) != 0;
 }
 
 // Refresh A, refresh B and reset differ only in their order.
 void PanelCommand(int order) {
-    LetScopeReplyLand();
-    FlushInQ(com);
-    FlushOutQ(com);
-    parameter[1] = static_cast<std::uint16_t>(order);
-    parameter[2] = 0;
+    LetDataReplyLand();
+    FlushQueues(com);
     GetPanelValues();
     CopyVarsToPP(0);
-    FillTxBuf(order, 0, pp);
-    rx_flag = 0;
-    WriteCommand();
-    if (CommandWait(Timer(), false)) {
+    if (CommandExchange(order, 0, kCommandWaitStandard)) {
         PushGET(RAM, 0);
     } else {
         ShowText("Timeout RS-232!!");
@@ -65,16 +54,10 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
     GetCtrlVal(pA, MAIN_CHANNEL, &channelSwitch);
     auto channel = static_cast<std::uint16_t>(channelSwitch & 0xFFFF);
 
-    LetScopeReplyLand();
-    FlushInQ(com);
-    FlushOutQ(com);
-    parameter[1] = ORDER_TEACH;
-    parameter[2] = channel;
+    LetDataReplyLand();
+    FlushQueues(com);
     std::fill(std::begin(pp), std::end(pp), 0);
-    FillTxBuf(ORDER_TEACH, channel, pp);
-    rx_flag = 0;
-    WriteCommand();
-    if (CommandWait(Timer(), true)) {
+    if (CommandExchange(ORDER_TEACH, channel, kCommandWaitAny)) {
         PushGET(RAM, 0);
         ShowText(channel == 0 ? "New setpoint value CHA teached!"
                               : "New setpoint value CHB teached!");

@@ -1,7 +1,7 @@
-#include "record.h"
-#include "scope.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "params/record.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 double arrayRAW[kRawValues] = {};
 std::uint16_t adcCHA = 0, adcCHB = 0, instate = 0, outstate = 0;

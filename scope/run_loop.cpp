@@ -1,22 +1,19 @@
-#include "frames.h"
-#include "record.h"
-#include "scope.h"
-#include "serial.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "params/record.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
+
+int stop_flag = 1;
+std::uint16_t yArrayA[256] = {};
+std::uint16_t yArrayB[256] = {};
 
 namespace {
-constexpr double kStopPause = 0.2;
-
-// Builds the data request from block 0 and the header words 1 and 2 already set to 8 and 0.
-void BuildDataRequest() {
+// The next data request: block 0, order 8, second word 0. Built only after the reply has been
+// plotted, because building it overwrites pp, which holds the reply.
+int SendDataRequest() {
     CopyVarsToPP(0);
-    FillTxBuf(ORDER_DATA, 0, pp);
-}
-
-void FlushBoth() {
-    FlushInQ(com);
-    FlushOutQ(com);
+    return SendCommandFrame(com, ORDER_DATA, 0, pp);
 }
 } // namespace
 
@@ -34,13 +31,8 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 
     SetCtrlAttribute(pA, MAIN_BTNRUN, ATTR_DIMMED, 1);
     SetCtrlAttribute(pA, MAIN_STRIPCHART, ATTR_VISIBLE, 1);
-    CopyVarsToPP(0);
-    FlushBoth();
-    rx_flag = 0;
-    parameter[1] = ORDER_DATA;
-    parameter[2] = 0;
-    FillTxBuf(parameter[1], parameter[2], pp);
-    if (ComWrt(com, szWriteBuf, kFrameLen) == kFrameLen) {
+    FlushQueues(com);
+    if (SendDataRequest() == kFrameLen) {
         ShowText("Line Ok!");
     }
     stop_flag = 0;
@@ -49,7 +41,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 
     // One request is outstanding at any time; the time-out runs from the last request sent.
     double t0 = Timer();
-    scopeRequestAt = t0;
+    NoteDataRequest(t0);
     for (;;) {
         // Plot before the next request: building it overwrites pp, which holds the reply.
         if (graph_flag == 1) {
@@ -57,16 +49,14 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
             graph_flag = 0;
         }
         if (rx_flag == REPLY_DATA) {
-            FlushBoth();
-            BuildDataRequest();
-            rx_flag = 0;
+            FlushQueues(com);
             t0 = Timer();
-            scopeRequestAt = t0;
-            ComWrt(com, szWriteBuf, kFrameLen);
+            NoteDataRequest(t0);
+            SendDataRequest();
         }
         if (Timer() - t0 > TIMEOUT) {
             ShowText("Timeout RS232-Line!");
-            stop_flag = 1;
+            StopScope();
             break;
         }
         // Replies and every other callback (Stop, Teach, ...) run only here.
@@ -76,9 +66,10 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
         }
     }
 
+    EndDataStream();
     rx_flag = 0;
     graph_flag = 0;
-    FlushBoth(); // whatever port `com` is now; a nested port change may have replaced it
+    FlushQueues(com); // whatever port `com` is now; a nested port change may have replaced it
     SetCtrlAttribute(pA, MAIN_BTNRUN, ATTR_DIMMED, 0);
     return 0;
 }
@@ -88,12 +79,12 @@ int CC_BTNStop(int, int, int event, void*, int, int) {
         return 0;
     }
     rx_flag = 0;
-    FlushBoth();
-    stop_flag = 1;
+    FlushQueues(com);
+    StopScope();
     graph_flag = 0;
     SetCtrlAttribute(pA, MAIN_BTNRUN, ATTR_DIMMED, 0);
     SetCtrlAttribute(pA, MAIN_TIMER50MS, ATTR_ENABLED, 0);
     FillarrayRAW(0, 0);
-    Delay(kStopPause);
+    Delay(kStopPauseSec);
     return 0;
 }

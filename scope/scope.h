@@ -2,10 +2,22 @@
 // block read of 64 data words.
 #pragma once
 
+#include "core/state.h"
+#include "link/link.h"
+
 #include <cstdint>
 
-#define ZEL_CALLBACK(name)                                                                         \
-    int name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
+extern int stop_flag; // 0 only while the scope loop runs
+// Block-read image: 128 words per channel filled by ReadData64.
+extern std::uint16_t yArrayA[256];
+extern std::uint16_t yArrayB[256];
+
+// Asks a running scope loop to end (stop_flag = 1) and tells the link no data request is in
+// flight any more.
+inline void StopScope() {
+    stop_flag = 1;
+    EndDataStream();
+}
 
 ZEL_CALLBACK(CC_BTNRun);
 ZEL_CALLBACK(CC_BTNStop);

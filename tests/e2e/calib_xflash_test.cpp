@@ -1,9 +1,9 @@
 #include "harness.h"
 
-#include "calib.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "calib/calib.h"
+#include "core/state.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
 
 #include <csignal>
 #include <fstream>

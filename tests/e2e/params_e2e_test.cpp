@@ -1,11 +1,11 @@
 // The parameter set through the simulated sensor over a pty, as a technician uses it.
 #include "harness.h"
 
-#include "link.h"
-#include "params.h"
-#include "record.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/link.h"
+#include "params/params.h"
+#include "params/record.h"
+#include "platform/ui.h"
 
 TEST_F(SimLinkTest, EditSendToEepromAndGetItBack) {
     startSim({"--baud", "0", "--latency", "0"});

@@ -1,12 +1,12 @@
 // The scope against zel-sensor-sim over a pseudo-terminal, on the real clock.
 #include "harness.h"
 
-#include "record.h"
-#include "scope.h"
-#include "serial.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "core/state.h"
+#include "params/record.h"
+#include "platform/serial.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <QObject>
 #include <QTimer>

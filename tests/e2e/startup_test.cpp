@@ -1,10 +1,10 @@
 #include "harness.h"
 
-#include "app.h"
-#include "link.h"
-#include "serial.h"
-#include "state.h"
-#include "ui.h"
+#include "app/app.h"
+#include "core/state.h"
+#include "link/link.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
 
 #include <algorithm>
 #include <csignal>

@@ -1,12 +1,12 @@
 #include "harness.h"
 
-#include "calib.h"
-#include "frames.h"
-#include "link.h"
-#include "record.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "calib/calib.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "params/record.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
 
 #include <algorithm>
 #include <string>

@@ -2,14 +2,15 @@
 // hardware and firmware requests, the start-up exchange and the port file and selector.
 #include "harness.h"
 
-#include "app.h"
-#include "frames.h"
-#include "link.h"
-#include "record.h"
-#include "serial.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "app/app.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "params/record.h"
+#include "platform/serial.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <filesystem>
 #include <fstream>

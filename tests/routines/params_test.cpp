@@ -1,14 +1,15 @@
 // The parameter set: panel values, send and get, targets, parameter files.
 #include "harness.h"
 
-#include "frames.h"
-#include "link.h"
-#include "params.h"
-#include "record.h"
-#include "serial.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "params/params.h"
+#include "params/record.h"
+#include "platform/serial.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <filesystem>
 #include <fstream>
@@ -108,6 +109,7 @@ TEST_F(RoutineTest, SendToEepromPutsTheBlockOnTheLine) {
     // A short write gets no confirmation; inside a running scope the send re-arms it.
     dev.shortWrite = 20;
     stop_flag = 0;
+    NoteDataRequest(Timer());
     SetStatus("x");
     ShowStatus();
     CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);

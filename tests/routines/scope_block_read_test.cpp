@@ -1,11 +1,11 @@
 // The block read: its frame, where the 64 words land, and what a short or long answer does.
 #include "harness.h"
 
-#include "frames.h"
-#include "link.h"
-#include "scope.h"
-#include "state.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 

@@ -1,12 +1,12 @@
 // Teach, refresh and reset while the scope is idle: frames, accepted replies, messages.
 #include "harness.h"
 
-#include "frames.h"
-#include "record.h"
-#include "scope.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "params/record.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 
@@ -87,13 +87,13 @@ TEST_F(ScopeCommandTest, TeachTakesADataReplyAndKeepsItsMessageOverAFailedGet) {
 
 TEST_F(ScopeCommandTest, TeachTimeoutStillReArmsARunningLoop) {
     stop_flag = 0; // as if nested in the scope loop, whose reply is 1 s overdue
-    scopeRequestAt = Timer() - 1.0;
+    NoteDataRequest(Timer() - 1.0);
     double took = click(MAIN_BTNTEACH);
     EXPECT_EQ(writes().size(), 1u);
     EXPECT_NEAR(took, 0.5 + TIMEOUT, 0.01); // the rest of the loop's wait, then its own
     EXPECT_EQ(status(), "Timeout RS-232!!");
     EXPECT_EQ(rx_flag, 8);
-    stop_flag = 1;
+    StopScope();
 }
 
 TEST_F(ScopeCommandTest, RefreshAndResetFramesDifferOnlyInTheOrderByte) {

@@ -2,13 +2,13 @@
 // time-outs, and the commands that run nested inside the loop.
 #include "harness.h"
 
-#include "frames.h"
-#include "record.h"
-#include "scope.h"
-#include "serial.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "params/record.h"
+#include "platform/serial.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,11 +1,11 @@
 // One reply becomes one sample: the history buffer, the chart, the raw fields and the LEDs.
 #include "harness.h"
 
-#include "record.h"
-#include "scope.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "core/state.h"
+#include "params/record.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <algorithm>
 

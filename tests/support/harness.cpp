@@ -1,16 +1,16 @@
 #include "harness.h"
 
-#include "app.h"
-#include "calib.h"
-#include "frames.h"
-#include "link.h"
-#include "params.h"
-#include "record.h"
-#include "scope.h"
-#include "serial.h"
-#include "state.h"
-#include "testing.h"
-#include "ui.h"
+#include "app/app.h"
+#include "calib/calib.h"
+#include "core/state.h"
+#include "link/frames.h"
+#include "link/link.h"
+#include "params/params.h"
+#include "params/record.h"
+#include "platform/serial.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
 
 #include <QApplication>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine.h"
-#include "memserial.h"
+#include "platform/memserial.h"
 #include "process.h"
 
 #include <gtest/gtest.h>

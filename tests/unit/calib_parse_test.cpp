@@ -1,4 +1,4 @@
-#include "calib.h"
+#include "calib/calib.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Frames byte for byte, block copies and thresholds at their limits.
-#include "frames.h"
-#include "record.h"
+#include "link/frames.h"
+#include "params/record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The array helpers behind the plot history.
-#include "scope.h"
+#include "scope/scope.h"
 
 #include <gtest/gtest.h>
 

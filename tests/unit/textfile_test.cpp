@@ -1,5 +1,5 @@
 // The bounded readers and the atomic writer.
-#include "textfile.h"
+#include "platform/textfile.h"
 
 #include <gtest/gtest.h>
 
