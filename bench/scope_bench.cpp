@@ -4,8 +4,8 @@
 // Usage: bench_scope [--seconds N]   (default 10)
 //
 // Turnaround is timed inside the program: from the moment the receive callback has decoded a
-// data reply to the moment the loop hands the next request to ComWrt. The write is observed by
-// linking with --wrap for ComWrt; the decode by wrapping the receive callback. It is reported
+// data reply to the moment the loop sends the next request, which the link notes
+// (DataRequestSentAt); the decode is observed by wrapping the receive callback. It is reported
 // for both runs; the figure of record is the unpaced one (baud 0).
 #include "app/app.h"
 #include "core/state.h"
@@ -38,6 +38,11 @@ long g_dataReplies = 0;
 std::vector<double> g_turnarounds;
 
 void BenchReceive(int port, int events, void* data) {
+    // The request that answered the previous decode went out before this reply came.
+    if (g_decodedAt >= 0 && DataRequestSentAt() >= g_decodedAt) {
+        g_turnarounds.push_back(DataRequestSentAt() - g_decodedAt);
+        g_decodedAt = -1;
+    }
     RX_Receive_Function(port, events, data);
     if (rx_flag == REPLY_DATA && graph_flag == 1) {
         ++g_dataReplies;
@@ -108,16 +113,6 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 } // namespace
-
-// The loop's writes pass through here on their way to the port.
-extern "C" int __real__Z6ComWrtiPKci(int port, const char* buffer, int count);
-extern "C" int __wrap__Z6ComWrtiPKci(int port, const char* buffer, int count) {
-    if (g_decodedAt >= 0 && stop_flag == 0) {
-        g_turnarounds.push_back(Timer() - g_decodedAt);
-        g_decodedAt = -1;
-    }
-    return __real__Z6ComWrtiPKci(port, buffer, count);
-}
 
 int main(int argc, char** argv) {
     double seconds = 10;

@@ -292,6 +292,10 @@ bool DataStreamOpen() {
     return g_dataStreamOpen;
 }
 
+double DataRequestSentAt() {
+    return g_dataRequestAt;
+}
+
 void LetDataReplyLand() {
     while (g_dataStreamOpen && rx_flag == 0 && Timer() - g_dataRequestAt <= TIMEOUT) {
         ProcessSystemEvents();

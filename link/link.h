@@ -108,6 +108,8 @@ void NoteDataRequest(double sentAt);
 void EndDataStream();
 // A scope loop runs and has not been asked to end.
 bool DataStreamOpen();
+// When the last data request was sent (Timer seconds).
+double DataRequestSentAt();
 // Pumps events until the data request in flight is answered, or as long as the loop itself
 // would wait for it; returns at once when no scope loop runs.
 void LetDataReplyLand();

@@ -85,9 +85,6 @@ namespace platform_internal {
 void NoteActivity() {
     g_activity++;
 }
-void ResetQuit() {
-    g_quitRequested = false;
-}
 } // namespace platform_internal
 
 double Timer() {

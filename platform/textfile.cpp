@@ -9,7 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 #ifdef _WIN32
+#include <QSaveFile>
 #include <io.h>
 #endif
 
@@ -44,18 +47,96 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     return ok;
 }
 
+#ifdef _WIN32
+// QSaveFile writes a uniquely named temporary beside the target and replaces the target with
+// the platform's replace call on commit, so saving over an existing file works there too.
 bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error) {
-    auto fail = [&](const char* what) {
+    QSaveFile f(QString::fromStdString(path));
+    f.setDirectWriteFallback(false);
+    if (!f.open(QIODevice::WriteOnly) ||
+        f.write(data.data(), static_cast<qint64>(data.size())) !=
+            static_cast<qint64>(data.size()) ||
+        !f.commit()) {
         if (error) {
-            *error = std::string(what) + ": " + std::strerror(errno);
+            *error = f.errorString().toStdString();
+        }
+        f.cancelWriting();
+        return false;
+    }
+    return true;
+}
+#else
+namespace {
+// The file a path names, following symbolic links (a link that points nowhere yet names the
+// file it would create). Bounded, so a loop of links is refused.
+bool ResolveTarget(std::string path, std::string& out) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            out = path;
+            return true;
+        }
+        char buf[4096];
+        ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+        if (n <= 0) {
+            return false;
+        }
+        std::string link(buf, static_cast<std::size_t>(n));
+        if (link[0] != '/') {
+            auto slash = path.rfind('/');
+            link = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
+        }
+        path = link;
+    }
+    errno = ELOOP;
+    return false;
+}
+} // namespace
+
+// A uniquely named temporary is created exclusively beside the target (nothing planted there
+// can be followed), written, flushed to disk and renamed over the target; then the directory
+// is synced so the rename itself survives a power cut. A link as target updates the file it
+// points to.
+bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error) {
+    std::string tmp;
+    auto fail = [&](const char* what, int fd = -1) {
+        int saved = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!tmp.empty()) {
+            ::unlink(tmp.c_str());
+        }
+        if (error) {
+            *error = std::string(what) + ": " + std::strerror(saved);
         }
         return false;
     };
-    std::string tmp = path + ".tmp~";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string target;
+    if (path.empty() || !ResolveTarget(path, target)) {
+        return fail("cannot resolve");
+    }
+    struct stat old {};
+    bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        errno = EISDIR;
+        return fail("not a regular file");
+    }
+    auto slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string pattern = dir + "/." + base + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data()); // O_CREAT | O_EXCL: never opens what is already there
     if (fd < 0) {
         return fail("cannot create");
     }
+    tmp = name.data();
+    // The new file keeps the old one's permissions; a new file gets the usual ones.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, exists ? (old.st_mode & 07777) : (0666 & ~mask));
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -63,37 +144,28 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, std::string
             if (errno == EINTR) {
                 continue;
             }
-            int saved = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            errno = saved;
-            return fail("cannot write");
+            return fail("cannot write", fd);
         }
         done += static_cast<std::size_t>(n);
     }
-#ifndef _WIN32
     if (::fsync(fd) != 0) {
-        int saved = errno;
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        errno = saved;
-        return fail("cannot flush");
+        return fail("cannot flush", fd);
     }
-#endif
     if (::close(fd) != 0) {
-        int saved = errno;
-        ::unlink(tmp.c_str());
-        errno = saved;
         return fail("cannot close");
     }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        int saved = errno;
-        ::unlink(tmp.c_str());
-        errno = saved;
+    if (::rename(tmp.c_str(), target.c_str()) != 0) {
         return fail("cannot replace");
+    }
+    tmp.clear();
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
     }
     return true;
 }
+#endif
 
 static bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';

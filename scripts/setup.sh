@@ -10,6 +10,10 @@ packages=(cmake ninja-build g++ pkg-config
           libqt6opengl6-dev libxkbcommon-dev libgl-dev
           libgtest-dev libgmock-dev
           xvfb xauth xdotool imagemagick)
+# The test build also checks the formatting and runs the fuzzers (clang with libFuzzer).
+if [[ "$preset" == test ]]; then
+    packages+=(clang-format clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -9,8 +9,9 @@ namespace zelsim {
 namespace {
 
 bool toLong(const std::string& s, long lo, long hi, long& v) {
-    if (s.empty())
+    if (s.empty()) {
         return false;
+    }
     char* end = nullptr;
     errno = 0;
     v = std::strtol(s.c_str(), &end, 10);
@@ -18,8 +19,9 @@ bool toLong(const std::string& s, long lo, long hi, long& v) {
 }
 
 bool toDouble(const std::string& s, double lo, double hi, double& v) {
-    if (s.empty())
+    if (s.empty()) {
         return false;
+    }
     char* end = nullptr;
     errno = 0;
     v = std::strtod(s.c_str(), &end);
@@ -32,11 +34,13 @@ bool toOrderList(const std::string& s, std::set<int>& out) {
         const std::size_t comma = s.find(',', pos);
         const std::string item = s.substr(pos, comma == std::string::npos ? comma : comma - pos);
         long v = 0;
-        if (!toLong(item, 0, 0xFFFF, v))
+        if (!toLong(item, 0, 0xFFFF, v)) {
             return false;
+        }
         out.insert(static_cast<int>(v));
-        if (comma == std::string::npos)
+        if (comma == std::string::npos) {
             break;
+        }
         pos = comma + 1;
     }
     return !out.empty();
@@ -63,8 +67,9 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& cl, std
             return true;
         };
         auto take = [&]() {
-            if (inlineValue)
+            if (inlineValue) {
                 return true;
+            }
             if (i + 1 >= args.size()) {
                 err = name + " needs a value";
                 return false;
@@ -80,83 +85,107 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& cl, std
         double d = 0;
 
         if (name == "--help" || name == "-h") {
-            if (!flag())
+            if (!flag()) {
                 return false;
+            }
             cl.help = true;
         } else if (name == "--version") {
-            if (!flag())
+            if (!flag()) {
                 return false;
+            }
             cl.version = true;
         } else if (name == "--ack-sends") {
-            if (!flag())
+            if (!flag()) {
                 return false;
+            }
             o.ackSends = true;
         } else if (name == "--split") {
-            if (!flag())
+            if (!flag()) {
                 return false;
+            }
             o.split = true;
         } else if (name == "--wrong-echo") {
-            if (!flag())
+            if (!flag()) {
                 return false;
+            }
             o.wrongEcho = true;
         } else if (name == "--hw") {
-            if (!take())
+            if (!take()) {
                 return false;
-            if (!toLong(value, 0, 0xFFFF, l))
+            }
+            if (!toLong(value, 0, 0xFFFF, l)) {
                 return bad("a hardware type 0..65535");
+            }
             o.hw = static_cast<int>(l);
         } else if (name == "--firmware") {
-            if (!take())
+            if (!take()) {
                 return false;
+            }
             o.firmware = value;
         } else if (name == "--drop" || name == "--noise") {
-            if (!take())
+            if (!take()) {
                 return false;
-            if (!toDouble(value, 0, 1, d))
+            }
+            if (!toDouble(value, 0, 1, d)) {
                 return bad("a probability 0..1");
+            }
             (name == "--drop" ? o.drop : o.noise) = d;
         } else if (name == "--extra") {
-            if (!take())
+            if (!take()) {
                 return false;
-            if (!toLong(value, 0, 4096, l))
+            }
+            if (!toLong(value, 0, 4096, l)) {
                 return bad("a byte count 0..4096");
+            }
             o.extra = static_cast<int>(l);
         } else if (name == "--silent") {
-            if (!take())
+            if (!take()) {
                 return false;
+            }
             o.silent.clear();
-            if (!toOrderList(value, o.silent))
+            if (!toOrderList(value, o.silent)) {
                 return bad("a comma-separated list of order codes");
+            }
         } else if (name == "--unplug-after") {
-            if (!take())
+            if (!take()) {
                 return false;
-            if (!toLong(value, 0, 1000000000L, l))
+            }
+            if (!toLong(value, 0, 1000000000L, l)) {
                 return bad("a frame count");
+            }
             o.unplugAfter = l;
         } else if (name == "--seed") {
-            if (!take())
+            if (!take()) {
                 return false;
-            if (!toLong(value, 0, 0xFFFFFFFFL, l))
+            }
+            if (!toLong(value, 0, 0xFFFFFFFFL, l)) {
                 return bad("a seed 0..4294967295");
+            }
             o.seed = static_cast<std::uint32_t>(l);
         } else if (name == "--baud") {
-            if (!take())
+            if (!take()) {
                 return false;
-            if (!toLong(value, 0, 4000000, l))
+            }
+            if (!toLong(value, 0, 4000000, l)) {
                 return bad("a baud rate (0 for unpaced)");
+            }
             o.baud = static_cast<int>(l);
         } else if (name == "--latency") {
-            if (!take())
+            if (!take()) {
                 return false;
-            if (!toDouble(value, 0, 10000, d))
+            }
+            if (!toDouble(value, 0, 10000, d)) {
                 return bad("a latency in ms 0..10000");
+            }
             o.latencyMs = d;
         } else if (name == "--state" || name == "--flash-dump" || name == "--log" ||
                    name == "--link") {
-            if (!take())
+            if (!take()) {
                 return false;
-            if (value.empty())
+            }
+            if (value.empty()) {
                 return bad("a path");
+            }
             (name == "--state"        ? cl.stateFile
              : name == "--flash-dump" ? cl.flashDumpFile
              : name == "--log"        ? cl.logFile

@@ -22,8 +22,9 @@ std::vector<std::uint8_t> standardReply(std::uint16_t first, std::uint16_t order
     putWord(out, first);
     putWord(out, order);
     putWord(out, second);
-    for (auto w : words)
+    for (auto w : words) {
         putWord(out, w);
+    }
     return out;
 }
 
@@ -44,14 +45,16 @@ void Engine::setEpoch(double t0) {
 
 Output Engine::feed(const std::uint8_t* data, std::size_t n, double now) {
     Output out;
-    if (!haveEpoch_)
+    if (!haveEpoch_) {
         setEpoch(now);
+    }
     if (unplugged_) {
         out.unplug = true;
         return out;
     }
-    if (n == 0)
+    if (n == 0) {
         return out;
+    }
 
     // Inter-byte time-out: whatever was half-received before a pause is noise.
     if (now - lastByte_ > kInterByteTimeout) {
@@ -65,13 +68,16 @@ Output Engine::feed(const std::uint8_t* data, std::size_t n, double now) {
         // A frame starts with 00 55; everything before the first such pair is dropped.
         std::size_t start = 0;
         while (start + 1 < pending_.size() &&
-               !(pending_[start] == 0x00 && pending_[start + 1] == 0x55))
+               !(pending_[start] == 0x00 && pending_[start + 1] == 0x55)) {
             ++start;
-        if (start + 1 >= pending_.size() && pending_.back() != 0x00)
+        }
+        if (start + 1 >= pending_.size() && pending_.back() != 0x00) {
             start = pending_.size(); // no sync, and no 00 that a 55 could still follow
+        }
         discard(start, now);
-        if (pending_.size() < kFrameBytes)
+        if (pending_.size() < kFrameBytes) {
             break;
+        }
         std::uint8_t frame[kFrameBytes];
         std::copy_n(pending_.begin(), kFrameBytes, frame);
         pending_.erase(pending_.begin(), pending_.begin() + kFrameBytes);
@@ -81,21 +87,24 @@ Output Engine::feed(const std::uint8_t* data, std::size_t n, double now) {
 }
 
 void Engine::discard(std::size_t n, double now) {
-    if (n == 0)
+    if (n == 0) {
         return;
+    }
     if (log_) {
         discarded_.insert(discarded_.end(), pending_.begin(),
                           pending_.begin() + static_cast<std::ptrdiff_t>(n));
         discardedAt_ = now;
-        if (discarded_.size() >= 64)
+        if (discarded_.size() >= 64) {
             flushLog();
+        }
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
 void Engine::flushLog() {
-    if (!discarded_.empty())
+    if (!discarded_.empty()) {
         logLine(discardedAt_, "DISCARD", discarded_.data(), discarded_.size());
+    }
     discarded_.clear();
 }
 
@@ -118,8 +127,9 @@ void Engine::answer(const std::uint8_t* frame, double now, Output& out) {
             const std::size_t before = out.chunks.size();
             addFaults(std::move(bytes), out);
             std::vector<std::uint8_t> sent;
-            for (std::size_t i = before; i < out.chunks.size(); ++i)
+            for (std::size_t i = before; i < out.chunks.size(); ++i) {
                 sent.insert(sent.end(), out.chunks[i].bytes.begin(), out.chunks[i].bytes.end());
+            }
             logLine(now + out.chunks[before].delay, "TX", sent.data(), sent.size());
         }
     }
@@ -135,8 +145,9 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
     const std::uint16_t order = wordAt(frame, 2);
     const std::uint16_t second = wordAt(frame, 4);
     Block words{};
-    for (int i = 0; i < kBlockWords; ++i)
+    for (int i = 0; i < kBlockWords; ++i) {
         words[i] = wordAt(frame, 6 + 2 * i);
+    }
     const double t = since(now);
     Model& m = model_;
 
@@ -151,8 +162,9 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
     case 3: {
         Block& dest = order == 1 ? m.ram[0] : m.eeprom[0];
         dest = words;
-        if (!opts_.ackSends)
+        if (!opts_.ackSends) {
             return {};
+        }
         data = dest;
         break;
     }
@@ -166,10 +178,11 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
         first = 0x00AA;
         break;
     case 6:
-        if (second == 0)
+        if (second == 0) {
             m.ram[0][1] = m.raw(0, t);
-        else
+        } else {
             m.ram[0][2] = m.raw(1, t);
+        }
         data = m.ram[0];
         break;
     case 7:
@@ -184,8 +197,9 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
         putWord(out, 0x0055);
         putWord(out, 0x0008);
         const std::uint16_t live[16] = {a, b, m.inputState(t), m.outputState(a, b)};
-        for (auto w : live)
+        for (auto w : live) {
             putWord(out, w);
+        }
         return out;
     }
     case 10:
@@ -200,8 +214,9 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
         secondOut = 0x00AA;
         break;
     case 23:
-        if (second == 0x1100)
+        if (second == 0x1100) {
             m.programFlash(0x1100, words.data(), kBlockWords);
+        }
         break;
     case 180:
         m.erasePage(second);
@@ -217,8 +232,9 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
         break;
     }
 
-    if (!standard)
+    if (!standard) {
         return rawBytes;
+    }
     const std::uint16_t echo = opts_.wrongEcho ? static_cast<std::uint16_t>(order + 1) : order;
     return standardReply(first, echo, secondOut, data);
 }
@@ -227,8 +243,9 @@ void Engine::addFaults(std::vector<std::uint8_t> bytes, Output& out) {
     if (opts_.noise > 0 && unit(rng_) < opts_.noise) {
         const int count = 1 + static_cast<int>(rng_() % 8);
         std::vector<std::uint8_t> stray;
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
             stray.push_back(static_cast<std::uint8_t>(rng_() & 0xFF));
+        }
         bytes.insert(bytes.begin(), stray.begin(), stray.end());
     }
     bytes.insert(bytes.end(), static_cast<std::size_t>(std::max(opts_.extra, 0)), kExtraByte);
@@ -245,11 +262,13 @@ void Engine::addFaults(std::vector<std::uint8_t> bytes, Output& out) {
 }
 
 void Engine::logLine(double now, const char* tag, const std::uint8_t* data, std::size_t n) {
-    if (!log_)
+    if (!log_) {
         return;
+    }
     std::fprintf(log_, "%.6f %s", since(now), tag);
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = 0; i < n; ++i) {
         std::fprintf(log_, " %02X", data[i]);
+    }
     std::fputc('\n', log_);
     std::fflush(log_);
 }

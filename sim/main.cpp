@@ -137,26 +137,30 @@ void Server::schedule(const Output& out, double arrived) {
     double anchor = arrived;
     for (const auto& chunk : out.chunks) {
         const double start = std::max(anchor + chunk.delay, txFree_);
-        for (std::size_t i = 0; i < chunk.bytes.size(); ++i)
+        for (std::size_t i = 0; i < chunk.bytes.size(); ++i) {
             tx_.push_back({start + static_cast<double>(i + 1) * byteTime_, chunk.bytes[i]});
+        }
         txFree_ = start + static_cast<double>(chunk.bytes.size()) * byteTime_;
         anchor = txFree_;
     }
-    if (out.unplug)
+    if (out.unplug) {
         unplugPending_ = true;
+    }
 }
 
 void Server::receive(double now) {
     std::uint8_t buf[4096];
     for (;;) {
         const ssize_t n = read(master_, buf, sizeof buf);
-        if (n <= 0)
+        if (n <= 0) {
             return;
+        }
         // The client's bytes land in the pty at once; a real line would take a byte time
         // for each, so they are released to the sensor at that pace.
         const double start = std::max(now, rxFree_);
-        for (ssize_t i = 0; i < n; ++i)
+        for (ssize_t i = 0; i < n; ++i) {
             rx_.push_back({start + static_cast<double>(i + 1) * byteTime_, buf[i]});
+        }
         rxFree_ = start + static_cast<double>(n) * byteTime_;
     }
 }
@@ -168,14 +172,16 @@ void Server::transmit(double now) {
         buf[n] = tx_[n].byte;
         ++n;
     }
-    if (n == 0)
+    if (n == 0) {
         return;
+    }
     const ssize_t w = write(master_, buf, n);
     if (w < 0) {
         // A full pty buffer (nobody reading): wait for room instead of retrying in a loop.
         writeBlocked_ = errno == EAGAIN || errno == EWOULDBLOCK;
-        if (!writeBlocked_)
+        if (!writeBlocked_) {
             tx_.clear();
+        }
         return;
     }
     writeBlocked_ = static_cast<std::size_t>(w) < n;
@@ -195,18 +201,21 @@ void Server::run() {
             }
             schedule(engine_.feed(arrived.data(), arrived.size(), last), last);
         }
-        if (!writeBlocked_)
+        if (!writeBlocked_) {
             transmit(now);
+        }
         if (unplugPending_ && tx_.empty()) {
             drainBeforeUnplug();
             return;
         }
 
         double next = -1;
-        if (!rx_.empty())
+        if (!rx_.empty()) {
             next = rx_.front().due;
-        if (!tx_.empty() && !writeBlocked_)
+        }
+        if (!tx_.empty() && !writeBlocked_) {
             next = next < 0 ? tx_.front().due : std::min(next, tx_.front().due);
+        }
         timespec ts{};
         timespec* timeout = nullptr;
         if (next >= 0) {
@@ -217,16 +226,20 @@ void Server::run() {
         }
 
         pollfd fds[2] = {{master_, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-        if (writeBlocked_)
+        if (writeBlocked_) {
             fds[0].events |= POLLOUT;
+        }
         const int r = ppoll(fds, 2, timeout, nullptr);
-        if (r < 0 && errno != EINTR)
+        if (r < 0 && errno != EINTR) {
             return;
+        }
         now = monotonic();
-        if (fds[0].revents & POLLOUT)
+        if (fds[0].revents & POLLOUT) {
             writeBlocked_ = false;
-        if (fds[0].revents & POLLIN)
+        }
+        if (fds[0].revents & POLLIN) {
             receive(now);
+        }
         if (fds[0].revents & (POLLHUP | POLLERR) && !(fds[0].revents & POLLIN)) {
             // Cannot happen while we hold the slave open; never spin on it if it does.
             usleep(50000);
@@ -235,8 +248,9 @@ void Server::run() {
             char tags[16];
             const ssize_t n = read(signalPipe[0], tags, sizeof tags);
             for (ssize_t i = 0; i < n; ++i) {
-                if (tags[i] == 'q')
+                if (tags[i] == 'q') {
                     return;
+                }
                 dumpFlash();
             }
         }
@@ -250,21 +264,25 @@ void Server::drainBeforeUnplug() {
     usleep(20000);
     const double end = monotonic() + 0.5;
     int waiting = 0;
-    while (monotonic() < end && ioctl(slave_, TIOCINQ, &waiting) == 0 && waiting > 0)
+    while (monotonic() < end && ioctl(slave_, TIOCINQ, &waiting) == 0 && waiting > 0) {
         usleep(2000);
+    }
 }
 
 void Server::closeLine() {
-    if (master_ >= 0)
+    if (master_ >= 0) {
         close(master_);
-    if (slave_ >= 0)
+    }
+    if (slave_ >= 0) {
         close(slave_);
+    }
     master_ = slave_ = -1;
 }
 
 bool Server::dumpFlash() {
-    if (cl_.flashDumpFile.empty())
+    if (cl_.flashDumpFile.empty()) {
         return true;
+    }
     std::string err;
     if (!engine_.model().writeFlashDump(cl_.flashDumpFile, err)) {
         std::fprintf(stderr, "zel-sensor-sim: flash dump: %s\n", err.c_str());
@@ -279,8 +297,9 @@ bool Server::finish() {
         // Only remove the link if it is still ours.
         char target[4096];
         const ssize_t n = readlink(cl_.linkPath.c_str(), target, sizeof target - 1);
-        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_)
+        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_) {
             unlink(cl_.linkPath.c_str());
+        }
     }
     bool ok = true;
     if (!cl_.stateFile.empty()) {
@@ -353,7 +372,8 @@ int main(int argc, char** argv) {
     const bool saved = server.finish();
     server.engine().flushLog();
     server.engine().setLog(nullptr);
-    if (log)
+    if (log) {
         std::fclose(log);
+    }
     return saved ? 0 : 1;
 }

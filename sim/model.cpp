@@ -30,8 +30,9 @@ void putWord(std::vector<std::uint8_t>& out, std::uint16_t w) {
 }
 
 bool parseNumber(const std::string& tok, int base, unsigned long& value) {
-    if (tok.empty() || tok[0] == '-' || tok[0] == '+')
+    if (tok.empty() || tok[0] == '-' || tok[0] == '+') {
         return false;
+    }
     char* end = nullptr;
     errno = 0;
     value = std::strtoul(tok.c_str(), &end, base);
@@ -44,8 +45,9 @@ Model::Model(int hwType, std::string firmwareText) : hw(hwType), firmware(std::m
     eeprom = factoryEeprom();
     powerUp();
     flash.fill(0xFFFF);
-    for (int a = 0; a < kDataMemoryWords; ++a)
+    for (int a = 0; a < kDataMemoryWords; ++a) {
         dataMemory[a] = dataPattern(a);
+    }
 }
 
 std::array<Block, 2> Model::factoryEeprom() {
@@ -64,8 +66,9 @@ std::uint16_t Model::raw(int channel, double t) const {
     constexpr double period = 8.0;
     const double shift = channel == 0 ? 0.0 : 0.5;
     double phase = std::fmod(t - shift, period);
-    if (phase < 0)
+    if (phase < 0) {
         phase += period;
+    }
     const double d = (phase - period / 2) / 0.7;
     const double amplitude = channel == 0 ? 620.0 : 560.0;
     const double base = 180.0 + 20.0 * std::sin(2 * kPi * t / 37.0);
@@ -87,16 +90,19 @@ std::uint16_t Model::outputState(std::uint16_t rawA, std::uint16_t rawB) const {
     const Block& b = ram[0];
     auto within = [](int v, int ref, int tol) { return v >= ref - tol && v <= ref + tol; };
     std::uint16_t out = 0;
-    if (within(rawA, b[1], b[3]))
+    if (within(rawA, b[1], b[3])) {
         out |= 1;
-    if (within(rawB, b[2], b[4]))
+    }
+    if (within(rawB, b[2], b[4])) {
         out |= 2;
+    }
     return out;
 }
 
 bool Model::erasePage(std::uint16_t address) {
-    if (address < 0x1100 || address > 0x1F00 || (address & 0xFF) != 0)
+    if (address < 0x1100 || address > 0x1F00 || (address & 0xFF) != 0) {
         return false;
+    }
     const std::size_t first = address - kFlashBase;
     std::fill_n(flash.begin() + static_cast<std::ptrdiff_t>(first), kPageWords, 0xFFFF);
     return true;
@@ -105,8 +111,9 @@ bool Model::erasePage(std::uint16_t address) {
 void Model::programFlash(std::uint32_t address, const std::uint16_t* words, int count) {
     for (int i = 0; i < count; ++i) {
         const std::uint32_t a = address + static_cast<std::uint32_t>(i);
-        if (inFlash(a))
+        if (inFlash(a)) {
             flash[a - kFlashBase] &= words[i];
+        }
     }
 }
 
@@ -121,8 +128,9 @@ std::vector<std::uint8_t> Model::firmwareReply() const {
             putWord(out, c);
         }
     } else {
-        for (std::size_t i = 0; i < 72; ++i)
+        for (std::size_t i = 0; i < 72; ++i) {
             out.push_back(i < firmware.size() ? static_cast<std::uint8_t>(firmware[i]) : 0);
+        }
     }
     return out;
 }
@@ -130,8 +138,9 @@ std::vector<std::uint8_t> Model::firmwareReply() const {
 std::vector<std::uint8_t> Model::blockRead(std::uint16_t start) const {
     std::vector<std::uint8_t> out;
     out.reserve(128);
-    for (int i = 0; i < 64; ++i)
+    for (int i = 0; i < 64; ++i) {
         putWord(out, dataMemory[(start + i) % kDataMemoryWords]);
+    }
     return out;
 }
 
@@ -140,14 +149,16 @@ std::string Model::stateText() const {
     s << "# zel-sensor-sim state: EEPROM blocks (decimal), programmed X-FLASH words (hex)\n";
     for (int b = 0; b < 2; ++b) {
         s << "eeprom" << b;
-        for (auto w : eeprom[b])
+        for (auto w : eeprom[b]) {
             s << ' ' << w;
+        }
         s << '\n';
     }
     char line[32];
     for (std::size_t i = 0; i < flash.size(); ++i) {
-        if (flash[i] == 0xFFFF)
+        if (flash[i] == 0xFFFF) {
             continue;
+        }
         std::snprintf(line, sizeof line, "flash %04X %04X\n", unsigned(kFlashBase + i),
                       unsigned(flash[i]));
         s << line;
@@ -167,31 +178,37 @@ bool Model::parseState(const std::string& text, std::string& err) {
         ++lineNo;
         std::istringstream ls(line);
         std::string key;
-        if (!(ls >> key) || key[0] == '#')
+        if (!(ls >> key) || key[0] == '#') {
             continue;
+        }
         std::vector<std::string> toks;
-        for (std::string t; ls >> t;)
+        for (std::string t; ls >> t;) {
             toks.push_back(t);
+        }
         auto fail = [&](const char* what) {
             err = "line " + std::to_string(lineNo) + ": " + what;
             return false;
         };
         if (key == "eeprom0" || key == "eeprom1") {
-            if (toks.size() != kBlockWords)
+            if (toks.size() != kBlockWords) {
                 return fail("an EEPROM block needs 15 words");
+            }
             Block& blk = newEeprom[key == "eeprom0" ? 0 : 1];
             for (int i = 0; i < kBlockWords; ++i) {
                 unsigned long v = 0;
-                if (!parseNumber(toks[i], 10, v))
+                if (!parseNumber(toks[i], 10, v)) {
                     return fail("EEPROM word is not a number 0..65535");
+                }
                 blk[i] = static_cast<std::uint16_t>(v);
             }
         } else if (key == "flash") {
             unsigned long a = 0, w = 0;
-            if (toks.size() != 2 || !parseNumber(toks[0], 16, a) || !parseNumber(toks[1], 16, w))
+            if (toks.size() != 2 || !parseNumber(toks[0], 16, a) || !parseNumber(toks[1], 16, w)) {
                 return fail("expected: flash ADDR WORD (hex)");
-            if (!inFlash(static_cast<std::uint32_t>(a)))
+            }
+            if (!inFlash(static_cast<std::uint32_t>(a))) {
                 return fail("flash address outside 1000..1FFF");
+            }
             newFlash[a - kFlashBase] = static_cast<std::uint16_t>(w);
         } else {
             return fail("unknown key");
@@ -206,8 +223,9 @@ bool Model::parseState(const std::string& text, std::string& err) {
 bool Model::loadState(const std::string& path, std::string& err) {
     std::ifstream f(path);
     if (!f) {
-        if (access(path.c_str(), F_OK) != 0)
+        if (access(path.c_str(), F_OK) != 0) {
             return true;
+        }
         err = path + ": cannot read";
         return false;
     }

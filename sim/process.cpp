@@ -24,8 +24,9 @@ double monotonicSeconds() {
 SimProcess::SimProcess(const std::string& binary, const std::vector<std::string>& args,
                        double startTimeout) {
     int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0)
+    if (pipe2(outPipe, O_CLOEXEC) != 0) {
         return;
+    }
     if (pipe2(errPipe, O_CLOEXEC) != 0) {
         close(outPipe[0]);
         close(outPipe[1]);
@@ -38,8 +39,9 @@ SimProcess::SimProcess(const std::string& binary, const std::vector<std::string>
     std::vector<std::string> all{binary};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : all)
+    for (auto& a : all) {
         argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
     const int rc = posix_spawn(&pid_, binary.c_str(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
@@ -56,11 +58,13 @@ SimProcess::SimProcess(const std::string& binary, const std::vector<std::string>
     const double end = monotonicSeconds() + startTimeout;
     while (monotonicSeconds() < end) {
         pollfd p{out_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
+        if (poll(&p, 1, 50) <= 0) {
             continue;
+        }
         char c;
-        if (read(out_, &c, 1) != 1)
+        if (read(out_, &c, 1) != 1) {
             return; // exited before printing a path
+        }
         if (c == '\n') {
             ptyPath_ = line;
             return;
@@ -74,16 +78,19 @@ SimProcess::~SimProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_ >= 0)
+    if (out_ >= 0) {
         close(out_);
-    if (err_ >= 0)
+    }
+    if (err_ >= 0) {
         close(err_);
+    }
 }
 
 int SimProcess::openPort(const std::string& path) const {
     const int fd = ::open(path.empty() ? ptyPath_.c_str() : path.c_str(), O_RDWR | O_NOCTTY);
-    if (fd < 0)
+    if (fd < 0) {
         return -1;
+    }
     termios tio{};
     tcgetattr(fd, &tio);
     cfmakeraw(&tio);
@@ -94,13 +101,15 @@ int SimProcess::openPort(const std::string& path) const {
 }
 
 void SimProcess::signal(int sig) const {
-    if (pid_ > 0 && !reaped_)
+    if (pid_ > 0 && !reaped_) {
         kill(pid_, sig);
+    }
 }
 
 int SimProcess::wait(double timeout) {
-    if (pid_ <= 0)
+    if (pid_ <= 0) {
         return -1;
+    }
     const double end = monotonicSeconds() + timeout;
     while (!reaped_) {
         int st = 0;
@@ -110,8 +119,9 @@ int SimProcess::wait(double timeout) {
             status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
             break;
         }
-        if (monotonicSeconds() > end)
+        if (monotonicSeconds() > end) {
             return -1;
+        }
         usleep(5000);
     }
     return status_;
@@ -119,12 +129,14 @@ int SimProcess::wait(double timeout) {
 
 std::string SimProcess::stderrText() {
     std::string s;
-    if (err_ < 0)
+    if (err_ < 0) {
         return s;
+    }
     fcntl(err_, F_SETFL, fcntl(err_, F_GETFL) | O_NONBLOCK);
     char buf[512];
-    for (ssize_t n; (n = read(err_, buf, sizeof buf)) > 0;)
+    for (ssize_t n; (n = read(err_, buf, sizeof buf)) > 0;) {
         s.append(buf, static_cast<std::size_t>(n));
+    }
     return s;
 }
 
@@ -132,8 +144,9 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t n) {
     while (n > 0) {
         const ssize_t w = write(fd, data, n);
         if (w < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
                 continue;
+            }
             return false;
         }
         data += w;
@@ -147,18 +160,22 @@ std::vector<std::uint8_t> readBytes(int fd, std::size_t n, double timeout) {
     const double end = monotonicSeconds() + timeout;
     while (got.size() < n) {
         const double left = end - monotonicSeconds();
-        if (left <= 0)
+        if (left <= 0) {
             break;
+        }
         pollfd p{fd, POLLIN, 0};
         const int r = poll(&p, 1, static_cast<int>(left * 1000) + 1);
-        if (r < 0 && errno == EINTR)
+        if (r < 0 && errno == EINTR) {
             continue;
-        if (r <= 0)
+        }
+        if (r <= 0) {
             break;
+        }
         std::uint8_t buf[512];
         const ssize_t k = read(fd, buf, std::min(sizeof buf, n - got.size()));
-        if (k <= 0)
+        if (k <= 0) {
             break; // the line went away
+        }
         got.insert(got.end(), buf, buf + k);
     }
     return got;
@@ -174,8 +191,9 @@ std::array<std::uint8_t, 36> makeFrame(std::uint16_t order, std::uint16_t second
     put(0, 0x0055);
     put(2, order);
     put(4, second);
-    for (std::size_t i = 0; i < words.size() && i < 15; ++i)
+    for (std::size_t i = 0; i < words.size() && i < 15; ++i) {
         put(6 + 2 * i, words[i]);
+    }
     return f;
 }
 

@@ -33,8 +33,9 @@ std::vector<std::uint8_t> exchange(int fd, std::uint16_t order, std::size_t expe
                                    std::uint16_t second = 0,
                                    const std::vector<std::uint16_t>& words = {}) {
     const auto f = makeFrame(order, second, words);
-    if (!writeAll(fd, f.data(), f.size()))
+    if (!writeAll(fd, f.data(), f.size())) {
         return {};
+    }
     return readBytes(fd, expect, 2.0);
 }
 
@@ -46,10 +47,12 @@ long cpuTicks(pid_t pid) {
     std::string field;
     long utime = 0, stime = 0;
     for (int i = 3; i <= 15 && in >> field; ++i) {
-        if (i == 14)
+        if (i == 14) {
             utime = std::stol(field);
-        if (i == 15)
+        }
+        if (i == 15) {
             stime = std::stol(field);
+        }
     }
     return utime + stime;
 }
@@ -105,8 +108,9 @@ TEST(SimE2E, PacingMatchesTheLineRate) {
 TEST(SimE2E, LogLinkStateAndSignals) {
     const std::string link = tempPath("link"), state = tempPath("state"), dump = tempPath("dump"),
                       log = tempPath("log");
-    for (const auto& p : {link, state, dump, log})
+    for (const auto& p : {link, state, dump, log}) {
         std::remove(p.c_str());
+    }
     ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0) << "a stale link gets replaced";
 
     std::vector<std::string> args = {"--baud", "0",     "--link", link,           "--state",
@@ -123,8 +127,9 @@ TEST(SimE2E, LogLinkStateAndSignals) {
         ASSERT_EQ(exchange(fd, 5, 36).size(), 36u);
 
         sim.signal(SIGUSR1);
-        for (int i = 0; i < 100 && slurp(dump).empty(); ++i)
+        for (int i = 0; i < 100 && slurp(dump).empty(); ++i) {
             usleep(20000);
+        }
         EXPECT_NE(slurp(dump).find("\n1101 0002\n"), std::string::npos);
 
         const std::string text = slurp(log);
@@ -152,8 +157,9 @@ TEST(SimE2E, LogLinkStateAndSignals) {
         again.signal(SIGINT);
         EXPECT_EQ(again.wait(10), 0);
     }
-    for (const auto& p : {link, state, dump, log})
+    for (const auto& p : {link, state, dump, log}) {
         std::remove(p.c_str());
+    }
 }
 
 TEST(SimE2E, UnplugAfterDropsTheLineAndExits) {

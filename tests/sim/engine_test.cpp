@@ -126,8 +126,9 @@ TEST(SimEngine, LiveDataAndTeachFollowTheSignal) {
     EXPECT_EQ(word(r, 6), b);
     EXPECT_EQ(word(r, 8), m.inputState(t));
     EXPECT_EQ(word(r, 10), 1) << "output bit 0 only";
-    for (std::size_t i = 12; i < 36; i += 2)
+    for (std::size_t i = 12; i < 36; i += 2) {
         EXPECT_EQ(word(r, i), 0);
+    }
 
     m.ram[0][2] = b;
     m.ram[0][4] = 0;
@@ -211,9 +212,11 @@ TEST(SimEngine, ResynchronisesOnGarbageAndShortFrames) {
 
     // A frame trickling in byte by byte, including a split 00 | 55, still counts.
     r.clear();
-    for (std::size_t i = 0; i < f.size(); ++i)
-        for (auto& c : e.feed(&f[i], 1, 2.0 + 0.001 * static_cast<double>(i)).chunks)
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        for (auto& c : e.feed(&f[i], 1, 2.0 + 0.001 * static_cast<double>(i)).chunks) {
             r.insert(r.end(), c.bytes.begin(), c.bytes.end());
+        }
+    }
     EXPECT_EQ(r.size(), 36u);
 
     // A short frame followed by silence is forgotten; the next whole frame is answered.
@@ -280,8 +283,9 @@ TEST(SimEngine, FaultSwitches) {
         auto pattern = [](std::uint32_t seed) {
             Engine e(Options{.drop = 0.5, .seed = seed});
             std::string p;
-            for (int i = 0; i < 200; ++i)
+            for (int i = 0; i < 200; ++i) {
                 p += ask(e, 10).empty() ? '-' : 'x';
+            }
             return p;
         };
         const auto p = pattern(3);
@@ -325,8 +329,9 @@ TEST(SimEngine, LogHasOneLinePerFrameAndReply) {
 
     std::rewind(log);
     std::string text;
-    for (int c; (c = std::fgetc(log)) != EOF;)
+    for (int c; (c = std::fgetc(log)) != EOF;) {
         text += static_cast<char>(c);
+    }
     std::fclose(log);
     EXPECT_NE(text.find("0.500000 DISCARD 01 02\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\n1.250000 RX 00 55 00 05 00 00 00"), std::string::npos) << text;

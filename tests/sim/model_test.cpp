@@ -22,10 +22,12 @@ TEST(SimModel, SignalStaysOnScaleAndShowsPassingTargets) {
         ASSERT_LE(b, 1023);
         loA = std::min(loA, a);
         hiA = std::max(hiA, a);
-        if (a > bestA)
+        if (a > bestA) {
             bestA = a, peakA = t;
-        if (b > bestB)
+        }
+        if (b > bestB) {
             bestB = b, peakB = t;
+        }
     }
     EXPECT_LT(loA, 250);
     EXPECT_GT(hiA, 700);

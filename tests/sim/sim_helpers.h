@@ -14,8 +14,9 @@ inline std::uint16_t word(const std::vector<std::uint8_t>& b, std::size_t offset
 
 inline std::vector<std::uint8_t> bytesOf(const zelsim::Output& out) {
     std::vector<std::uint8_t> all;
-    for (const auto& c : out.chunks)
+    for (const auto& c : out.chunks) {
         all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+    }
     return all;
 }
 
@@ -30,8 +31,9 @@ inline std::vector<std::uint8_t> ask(zelsim::Engine& e, std::uint16_t order,
 
 inline std::vector<std::uint16_t> dataWords(const std::vector<std::uint8_t>& reply) {
     std::vector<std::uint16_t> w;
-    for (std::size_t i = 6; i + 1 < reply.size(); i += 2)
+    for (std::size_t i = 6; i + 1 < reply.size(); i += 2) {
         w.push_back(word(reply, i));
+    }
     return w;
 }
 

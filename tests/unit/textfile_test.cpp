@@ -90,3 +90,46 @@ TEST(TextFile, AtomicWriteNeverLeavesAHalfFile) {
     EXPECT_FALSE(WriteFileAtomic(path + ".d/none/x.cfg", "1", &error));
     EXPECT_FALSE(error.empty());
 }
+
+TEST(TextFile, SavesFollowTheTargetLinkButNoPlantedOne) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::path(TempPath("links")).parent_path() / "links";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    auto read = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    // A link planted where a fixed temporary name would be is never written through.
+    fs::path target = dir / "para.cfg";
+    fs::path victim = dir / "victim";
+    WriteRaw(victim.string(), "keep");
+    fs::create_symlink(victim, dir / "para.cfg.tmp~");
+    ASSERT_TRUE(WriteFileAtomic(target.string(), "1\n"));
+    ASSERT_TRUE(WriteFileAtomic(target.string(), "2\n")); // over an existing file, again
+    EXPECT_EQ(read(victim), "keep");
+    EXPECT_FALSE(fs::is_symlink(target));
+    EXPECT_EQ(read(target), "2\n");
+
+    // Saving to a link updates the file it points to, and the link stays a link.
+    fs::path real = dir / "real.cfg";
+    WriteRaw(real.string(), "old");
+    fs::create_symlink("real.cfg", dir / "alias.cfg");
+    ASSERT_TRUE(WriteFileAtomic((dir / "alias.cfg").string(), "new"));
+    EXPECT_TRUE(fs::is_symlink(dir / "alias.cfg"));
+    EXPECT_EQ(read(real), "new");
+
+    // A save that fails leaves the old file and nothing beside it.
+    fs::create_directory(dir / "sub");
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomic((dir / "sub").string(), "x", &error));
+    EXPECT_FALSE(error.empty());
+    fs::create_symlink("loop.cfg", dir / "loop.cfg");
+    EXPECT_FALSE(WriteFileAtomic((dir / "loop.cfg").string(), "x"));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 7); // para.cfg, its planted link, victim, real, alias, sub, loop
+    fs::remove_all(dir);
+}
