@@ -32,7 +32,6 @@ class MemorySerialDevice {
     // Program side (used by the serial service).
     std::size_t available() const { return inq.size(); }
     void deliverDue(double now);
-    bool hasPendingBefore(double t) const;
     double nextDue() const;
 
     std::deque<std::uint8_t> inq;
