@@ -1,6 +1,7 @@
 // In-memory serial devices behind port numbers, for tests.
 #include "memserial.h"
 
+#include "internal.h"
 #include "serial.h"
 #include "serial_backend.h"
 #include "testing.h"
@@ -19,10 +20,14 @@ class MemoryBackend final : public SerialBackend {
     ~MemoryBackend() override { close(); }
 
     int open(const SerialSettings&) override {
+        if (!dev_->plugged) {
+            return kComNoSerialPort;
+        }
         if (dev_->openError < 0) {
             return dev_->openError;
         }
         dev_->open = true;
+        dev_->lostWhileOpen = false;
         dev_->inq.clear();
         open_ = true;
         return 0;
@@ -36,7 +41,7 @@ class MemoryBackend final : public SerialBackend {
         }
     }
 
-    bool lost() const override { return false; }
+    bool lost() const override { return dev_->lostWhileOpen; }
 
     int write(const char* buffer, int count, double, long) override {
         int n = dev_->shortWrite >= 0 ? std::min(count, dev_->shortWrite) : count;
@@ -51,6 +56,9 @@ class MemoryBackend final : public SerialBackend {
 
     int read(char* buffer, int count, double timeout) override {
         wait(static_cast<std::size_t>(count), Timer() + timeout);
+        if (lost()) {
+            return kComIoError;
+        }
         int n = static_cast<int>(std::min<std::size_t>(dev_->inq.size(), count));
         for (int i = 0; i < n; ++i) {
             buffer[i] = static_cast<char>(dev_->inq.front());
@@ -86,7 +94,7 @@ class MemoryBackend final : public SerialBackend {
         for (;;) {
             double now = Timer();
             dev_->deliverDue(now);
-            if (dev_->available() >= want || now >= deadline) {
+            if (dev_->available() >= want || now >= deadline || lost()) {
                 return;
             }
             double next = std::min(deadline, dev_->nextDue());
@@ -125,6 +133,16 @@ void MemorySerialDevice::deliverDue(double now) {
 
 double MemorySerialDevice::nextDue() const {
     return pending.empty() ? std::numeric_limits<double>::max() : pending.front().due;
+}
+
+void MemorySerialDevice::unplug() {
+    plugged = false;
+    pending.clear();
+    inq.clear();
+    if (open) {
+        lostWhileOpen = true;
+        platform_internal::NoteActivity();
+    }
 }
 
 void AttachMemoryDevice(int port, MemorySerialDevice* device) {

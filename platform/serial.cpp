@@ -25,6 +25,7 @@ struct Port {
     ComCallbackPtr callback = nullptr;
     void* callbackData = nullptr;
     bool inCallback = false;
+    bool lossReported = false;
 };
 
 struct Registered {
@@ -44,8 +45,9 @@ std::map<int, Registered>& Registry() {
     static std::map<int, Registered> r;
     return r;
 }
+ComLostHandler g_lostHandler = nullptr;
 
-// The open port, or null with the error to report: a port whose device went away is not open.
+// The open port, or null with `error` saying why not: not open, or its device went away.
 Port* LivePort(int port, int& error) {
     auto it = Ports().find(port);
     if (it == Ports().end()) {
@@ -53,7 +55,7 @@ Port* LivePort(int port, int& error) {
         return nullptr;
     }
     if (it->second.dev->lost()) {
-        error = kComPortNotOpen;
+        error = kComIoError;
         return nullptr;
     }
     error = 0;
@@ -183,6 +185,15 @@ int CloseCom(int port) {
     return 0;
 }
 
+bool ComPortLost(int port) {
+    auto it = Ports().find(port);
+    return it != Ports().end() && it->second.dev->lost();
+}
+
+void SetComLostHandler(ComLostHandler handler) {
+    g_lostHandler = handler;
+}
+
 int SetComTime(int port, double timeoutSeconds) {
     int error = 0;
     Port* p = LivePort(port, error);
@@ -298,9 +309,21 @@ bool SerialPoll() {
     double now = Timer();
     // Collect first: a callback may close or reopen ports.
     std::vector<int> numbers;
+    std::vector<int> lost;
     for (auto& [n, p] : Ports()) {
         did = p.dev->poll(now) || did;
+        if (!p.lossReported && p.dev->lost()) {
+            p.lossReported = true;
+            lost.push_back(n);
+        }
         numbers.push_back(n);
+    }
+    // Reported here, not from the device's own signal, so the handler may close the port.
+    for (int n : lost) {
+        if (g_lostHandler) {
+            g_lostHandler(n);
+            did = true;
+        }
     }
     for (int n : numbers) {
         int error = 0;
