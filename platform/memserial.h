@@ -29,10 +29,17 @@ class MemorySerialDevice {
     int shortWrite = -1; // >= 0: each ComWrt writes only this many bytes
     bool open = false;
 
+    // Pulls the device: bytes on their way are gone, calls on the open port fail with
+    // kComIoError, the loss is reported once through the ComLostHandler, and OpenComConfig
+    // fails until replug().
+    void unplug();
+    void replug() { plugged = true; }
+    bool plugged = true;
+    bool lostWhileOpen = false;
+
     // Program side (used by the serial service).
     std::size_t available() const { return inq.size(); }
     void deliverDue(double now);
-    bool hasPendingBefore(double t) const;
     double nextDue() const;
 
     std::deque<std::uint8_t> inq;

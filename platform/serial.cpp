@@ -1,41 +1,38 @@
-// Serial ports on QSerialPort, or on in-memory devices for tests.
+// The port table, bindings and the public serial calls; the bytes move through a backend per
+// open port (serial_backend.h).
 #include "serial.h"
 
+#include "core/timing.h"
+
 #include "internal.h"
-#include "memserial.h"
-#include "testing.h"
+#include "serial_backend.h"
 #include "ui.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QSerialPort>
 #include <QSerialPortInfo>
 
 #include <algorithm>
-#include <cstring>
-
-#ifndef _WIN32
-#include <sys/ioctl.h>
-#include <termios.h>
-#endif
 #include <limits>
 #include <map>
 #include <memory>
-#include <thread>
+#include <utility>
 
 namespace {
 
 struct Port {
-    std::unique_ptr<QSerialPort> qt; // real port, or null
-    MemorySerialDevice* mem = nullptr;
-    double timeout = 5.0;
+    std::unique_ptr<SerialBackend> dev;
+    long baudRate = 19200;
+    double timeout = kPortDefaultTimeoutSec;
     int mask = 0;
     int notifyCount = 0;
     ComCallbackPtr callback = nullptr;
     void* callbackData = nullptr;
     bool inCallback = false;
-    bool lost = false; // the device went away while open
+    bool lossReported = false;
+};
+
+struct Registered {
+    std::string label;
+    platform_internal::SerialBackendFactory make;
 };
 
 std::map<int, Port>& Ports() {
@@ -46,21 +43,25 @@ std::map<int, std::string>& Bindings() {
     static std::map<int, std::string> b;
     return b;
 }
-std::map<int, MemorySerialDevice*>& MemDevices() {
-    static std::map<int, MemorySerialDevice*> m;
-    return m;
+std::map<int, Registered>& Registry() {
+    static std::map<int, Registered> r;
+    return r;
 }
+ComLostHandler g_lostHandler = nullptr;
 
-Port* OpenPort(int port) {
+// The open port, or null with `error` saying why not: not open, or its device went away.
+Port* LivePort(int port, int& error) {
     auto it = Ports().find(port);
     if (it == Ports().end()) {
+        error = kComPortNotOpen;
         return nullptr;
     }
-    Port& p = it->second;
-    if (p.qt && (!p.qt->isOpen() || p.lost)) {
+    if (it->second.dev->lost()) {
+        error = kComIoError;
         return nullptr;
     }
-    return &p;
+    error = 0;
+    return &it->second;
 }
 
 std::string DefaultDevice(int port) {
@@ -71,136 +72,31 @@ std::string DefaultDevice(int port) {
 #endif
 }
 
-int MapOpenError(QSerialPort::SerialPortError e) {
-    switch (e) {
-    case QSerialPort::DeviceNotFoundError:
-        return kComNoSerialPort;
-    case QSerialPort::PermissionError:
-    case QSerialPort::OpenError:
-        return kComCannotOpen;
-    case QSerialPort::UnsupportedOperationError:
-        return kComInvalidParameter;
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-        return kComIoError;
-    case QSerialPort::TimeoutError:
-        return kComTimeout;
-    default:
-        return kComUnknownSystemError;
-    }
-}
-
-// Real-clock wait for a memory device's bytes; the virtual clock jumps instead.
-void WaitMemory(MemorySerialDevice* dev, std::size_t want, double deadline) {
-    for (;;) {
-        double now = Timer();
-        dev->deliverDue(now);
-        if (dev->available() >= want || now >= deadline) {
-            return;
-        }
-        double next = std::min(deadline, dev->nextDue());
-        if (next >= std::numeric_limits<double>::max() / 2) {
-            next = deadline;
-        }
-        if (VirtualClockActive()) {
-            AdvanceVirtualClock(next - now);
-        } else {
-            std::this_thread::sleep_for(std::chrono::duration<double>(std::max(0.0, next - now)));
-        }
-    }
-}
-
-// The line discipline can hold back readiness until `n` bytes wait (VMIN with VTIME 0), so a
-// port with a receive callback wakes the program once per frame, not once per byte. Qt resets
-// the terminal settings whenever it changes one, so this is applied again after each change.
-void SetWakeThreshold(Port& p, int n) {
-#ifndef _WIN32
-    if (!p.qt || !p.qt->isOpen()) {
-        return;
-    }
-    int fd = static_cast<int>(p.qt->handle());
-    termios t{};
-    if (fd < 0 || ::tcgetattr(fd, &t) != 0) {
-        return;
-    }
-    cc_t want = static_cast<cc_t>(std::clamp(n, 1, 255));
-    if (t.c_cc[VMIN] == want && t.c_cc[VTIME] == 0) {
-        return;
-    }
-    t.c_cc[VMIN] = want;
-    t.c_cc[VTIME] = 0;
-    ::tcsetattr(fd, TCSANOW, &t);
-#else
-    (void)p;
-    (void)n;
-#endif
-}
-
 void ApplyWakeThreshold(Port& p) {
     bool notify = p.callback && (p.mask & LWRS_RECEIVE) && p.notifyCount > 0;
-    SetWakeThreshold(p, notify ? p.notifyCount : 1);
-}
-
-// Bytes the driver holds that Qt has not read yet.
-int KernelQueued(Port& p) {
-#ifndef _WIN32
-    int n = 0;
-    if (p.qt && p.qt->isOpen() && ::ioctl(static_cast<int>(p.qt->handle()), FIONREAD, &n) == 0) {
-        return n;
-    }
-#else
-    (void)p;
-#endif
-    return 0;
+    p.dev->setWakeThreshold(notify ? p.notifyCount : 1);
 }
 
 } // namespace
 
-// ---- memory device ----
+// ---- devices behind port numbers ----
 
-void MemorySerialDevice::send(std::span<const std::uint8_t> bytes, double delay) {
-    pending.push_back({Timer() + std::max(0.0, delay), {bytes.begin(), bytes.end()}});
-    std::stable_sort(pending.begin(), pending.end(),
-                     [](const Pending& a, const Pending& b) { return a.due < b.due; });
+namespace platform_internal {
+
+void RegisterSerialBackend(int port, std::string label, SerialBackendFactory factory) {
+    Registry()[port] = {std::move(label), std::move(factory)};
 }
 
-void MemorySerialDevice::deliverDue(double now) {
-    while (!pending.empty() && pending.front().due <= now) {
-        if (open) {
-            inq.insert(inq.end(), pending.front().bytes.begin(), pending.front().bytes.end());
-        }
-        pending.pop_front();
-    }
+void UnregisterSerialBackend(int port) {
+    Registry().erase(port);
 }
 
-bool MemorySerialDevice::hasPendingBefore(double t) const {
-    return !pending.empty() && pending.front().due <= t;
+void UnregisterAllSerialBackends() {
+    CloseAllPorts();
+    Registry().clear();
 }
 
-double MemorySerialDevice::nextDue() const {
-    return pending.empty() ? std::numeric_limits<double>::max() : pending.front().due;
-}
-
-void AttachMemoryDevice(int port, MemorySerialDevice* device) {
-    if (device) {
-        MemDevices()[port] = device;
-    } else {
-        MemDevices().erase(port);
-    }
-}
-
-void DetachAllMemoryDevices() {
-    for (auto& [n, p] : Ports()) {
-        if (p.mem) {
-            p.mem->open = false;
-        }
-    }
-    Ports().clear();
-    MemDevices().clear();
-}
-
-// ---- bindings ----
+} // namespace platform_internal
 
 void BindComPort(int port, const std::string& device) {
     Bindings()[port] = device;
@@ -211,8 +107,9 @@ void ClearComBindings() {
 }
 
 std::string ComDeviceName(int port) {
-    if (MemDevices().count(port)) {
-        return "(memory device)";
+    auto reg = Registry().find(port);
+    if (reg != Registry().end()) {
+        return reg->second.label;
     }
     auto it = Bindings().find(port);
     if (it != Bindings().end()) {
@@ -226,8 +123,8 @@ std::vector<ComPortChoice> ListComPorts(int always) {
     for (const auto& [n, dev] : Bindings()) {
         out[n] = dev;
     }
-    for (const auto& [n, dev] : MemDevices()) {
-        out[n] = "(memory device)";
+    for (const auto& [n, reg] : Registry()) {
+        out[n] = reg.label;
     }
     for (int n = 1; n <= 4; ++n) {
         out.emplace(n, DefaultDevice(n));
@@ -265,61 +162,16 @@ int OpenComConfig(int port, const char*, long baudRate, int parity, int dataBits
     }
     CloseCom(port);
 
-    auto mem = MemDevices().find(port);
-    if (mem != MemDevices().end()) {
-        MemorySerialDevice* dev = mem->second;
-        if (dev->openError < 0) {
-            return dev->openError;
-        }
-        dev->open = true;
-        dev->inq.clear();
-        Port p;
-        p.mem = dev;
-        Ports()[port] = std::move(p);
-        return 0;
+    auto reg = Registry().find(port);
+    std::unique_ptr<SerialBackend> dev =
+        reg != Registry().end() ? reg->second.make()
+                                : platform_internal::MakeQtSerialBackend(ComDeviceName(port));
+    if (int r = dev->open({baudRate, parity, dataBits, stopBits}); r != 0) {
+        return r;
     }
-
-    std::string device = ComDeviceName(port);
-    if (!QFileInfo::exists(QString::fromStdString(device))) {
-#ifndef _WIN32
-        return kComNoSerialPort;
-#endif
-    }
-    auto qp = std::make_unique<QSerialPort>();
-    qp->setPortName(QString::fromStdString(device));
-    if (!qp->open(QIODevice::ReadWrite)) {
-        return MapOpenError(qp->error());
-    }
-    bool ok = qp->setBaudRate(static_cast<qint32>(baudRate)) &&
-              qp->setDataBits(static_cast<QSerialPort::DataBits>(dataBits)) &&
-              qp->setParity(parity == 0   ? QSerialPort::NoParity
-                            : parity == 1 ? QSerialPort::OddParity
-                            : parity == 2 ? QSerialPort::EvenParity
-                            : parity == 3 ? QSerialPort::MarkParity
-                                          : QSerialPort::SpaceParity) &&
-              qp->setStopBits(stopBits == 1 ? QSerialPort::OneStop : QSerialPort::TwoStop) &&
-              qp->setFlowControl(QSerialPort::NoFlowControl);
-    if (!ok) {
-        qp->close();
-        return kComInvalidParameter;
-    }
-    QSerialPort* raw = qp.get();
-    QObject::connect(raw, &QSerialPort::readyRead, [] { platform_internal::NoteActivity(); });
-    QObject::connect(raw, &QSerialPort::errorOccurred, [port, raw](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError) {
-            // The device went away (a pulled adapter): stop watching it, so the pump does not
-            // spin on a dead descriptor; later calls report the port as not open.
-            auto it = Ports().find(port);
-            if (it != Ports().end() && it->second.qt.get() == raw) {
-                it->second.lost = true;
-                raw->clearError();
-                raw->close();
-            }
-            platform_internal::NoteActivity();
-        }
-    });
     Port p;
-    p.qt = std::move(qp);
+    p.dev = std::move(dev);
+    p.baudRate = baudRate;
     Port& stored = Ports()[port] = std::move(p);
     ApplyWakeThreshold(stored);
     return 0;
@@ -330,25 +182,25 @@ int CloseCom(int port) {
     if (it == Ports().end()) {
         return 0; // closing a closed port does nothing
     }
-    if (it->second.mem) {
-        it->second.mem->open = false;
-        it->second.mem->inq.clear();
-    }
-    if (it->second.qt) {
-        // Deleting a port from inside one of its own signal handlers is unsafe; let Qt do it.
-        QSerialPort* qp = it->second.qt.release();
-        qp->close();
-        qp->disconnect();
-        qp->deleteLater();
-    }
+    it->second.dev->close();
     Ports().erase(it);
     return 0;
 }
 
+bool ComPortLost(int port) {
+    auto it = Ports().find(port);
+    return it != Ports().end() && it->second.dev->lost();
+}
+
+void SetComLostHandler(ComLostHandler handler) {
+    g_lostHandler = handler;
+}
+
 int SetComTime(int port, double timeoutSeconds) {
-    Port* p = OpenPort(port);
+    int error = 0;
+    Port* p = LivePort(port, error);
     if (!p) {
-        return kComPortNotOpen;
+        return error;
     }
     if (!(timeoutSeconds >= 0)) {
         return kComInvalidParameter;
@@ -358,118 +210,59 @@ int SetComTime(int port, double timeoutSeconds) {
 }
 
 int SetCTSMode(int port, int mode) {
-    Port* p = OpenPort(port);
+    int error = 0;
+    Port* p = LivePort(port, error);
     if (!p) {
-        return kComPortNotOpen;
+        return error;
     }
-    if (p->qt) {
-        p->qt->setFlowControl(mode ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
-        ApplyWakeThreshold(*p);
-    }
+    p->dev->setHardwareFlowControl(mode != 0);
+    ApplyWakeThreshold(*p);
     return 0;
 }
 
 int FlushInQ(int port) {
-    Port* p = OpenPort(port);
+    int error = 0;
+    Port* p = LivePort(port, error);
     if (!p) {
-        return kComPortNotOpen;
+        return error;
     }
-    if (p->mem) {
-        p->mem->deliverDue(Timer());
-        p->mem->inq.clear();
-    } else {
-        p->qt->clear(QSerialPort::Input);
-        // Qt's own buffer is emptied by clear(); drain what it already pulled in as well.
-        p->qt->readAll();
-    }
+    p->dev->flushIn();
     return 0;
 }
 
 int FlushOutQ(int port) {
-    Port* p = OpenPort(port);
+    int error = 0;
+    Port* p = LivePort(port, error);
     if (!p) {
-        return kComPortNotOpen;
+        return error;
     }
-    if (p->qt) {
-        p->qt->clear(QSerialPort::Output);
-    }
+    p->dev->flushOut();
     return 0;
 }
 
 int ComWrt(int port, const char* buffer, int count) {
-    Port* p = OpenPort(port);
+    int error = 0;
+    Port* p = LivePort(port, error);
     if (!p) {
-        return kComPortNotOpen;
+        return error;
     }
     if (count < 0 || (count > 0 && !buffer)) {
         return kComInvalidParameter;
     }
-    if (p->mem) {
-        MemorySerialDevice* dev = p->mem;
-        int n = dev->shortWrite >= 0 ? std::min(count, dev->shortWrite) : count;
-        const auto* b = reinterpret_cast<const std::uint8_t*>(buffer);
-        dev->written.insert(dev->written.end(), b, b + n);
-        dev->writes.emplace_back(b, b + n);
-        if (dev->onWrite) {
-            dev->onWrite(std::span<const std::uint8_t>(b, static_cast<std::size_t>(n)), Timer());
-        }
-        return n;
-    }
-    qint64 n = p->qt->write(buffer, count);
-    if (n < 0) {
-        return kComIoError;
-    }
-    QElapsedTimer t;
-    t.start();
-    while (p->qt && p->qt->isOpen() && p->qt->bytesToWrite() > 0) {
-        qint64 left = static_cast<qint64>(p->timeout * 1000) - t.elapsed();
-        if (left <= 0 || !p->qt->waitForBytesWritten(static_cast<int>(left))) {
-            break;
-        }
-    }
-    if (p->lost || !p->qt->isOpen()) {
-        return kComIoError;
-    }
-#ifndef _WIN32
-    // Qt is done once the kernel has the bytes; wait until they are on the line, so that a
-    // FlushOutQ right after can never cut a frame short.
-    // Bounded by the port time-out: a stalled device must not hang the program.
-    for (int queued = 0; p->qt->bytesToWrite() == 0;) {
-        if (::ioctl(static_cast<int>(p->qt->handle()), TIOCOUTQ, &queued) != 0 || queued <= 0) {
-            break;
-        }
-        qint64 left = static_cast<qint64>(p->timeout * 1000) - t.elapsed();
-        if (left <= 0) {
-            break;
-        }
-        // About one byte time per byte still queued, at 19200 baud or faster.
-        std::this_thread::sleep_for(std::chrono::microseconds(
-            std::min<qint64>(left * 1000, std::max(100, queued * 10 * 1000000 / 19200 / 2))));
-    }
-#endif
-    return static_cast<int>(n - p->qt->bytesToWrite());
+    return p->dev->write(buffer, count, p->timeout, p->baudRate);
 }
 
 int ComRd(int port, char* buffer, int count) {
-    Port* p = OpenPort(port);
+    int error = 0;
+    Port* p = LivePort(port, error);
     if (!p) {
-        return kComPortNotOpen;
+        return error;
     }
     if (count < 0 || (count > 0 && !buffer)) {
         return kComInvalidParameter;
     }
-    if (p->mem) {
-        MemorySerialDevice* dev = p->mem;
-        WaitMemory(dev, static_cast<std::size_t>(count), Timer() + p->timeout);
-        int n = static_cast<int>(std::min<std::size_t>(dev->inq.size(), count));
-        for (int i = 0; i < n; ++i) {
-            buffer[i] = static_cast<char>(dev->inq.front());
-            dev->inq.pop_front();
-        }
-        return n;
-    }
     // A direct read wants every byte as it comes, whatever the callback's threshold.
-    SetWakeThreshold(*p, 1);
+    p->dev->setWakeThreshold(1);
     struct Restore {
         int port;
         ~Restore() {
@@ -479,38 +272,24 @@ int ComRd(int port, char* buffer, int count) {
             }
         }
     } restore{port};
-    QElapsedTimer t;
-    t.start();
-    while (p->qt->bytesAvailable() < count) {
-        qint64 left = static_cast<qint64>(p->timeout * 1000) - t.elapsed();
-        if (left <= 0 || !p->qt->waitForReadyRead(static_cast<int>(left))) {
-            break;
-        }
-        if (p->lost || !p->qt->isOpen()) {
-            return kComIoError;
-        }
-    }
-    qint64 n = p->qt->read(buffer, count);
-    return n < 0 ? kComIoError : static_cast<int>(n);
+    return p->dev->read(buffer, count, p->timeout);
 }
 
 int GetInQLen(int port) {
-    Port* p = OpenPort(port);
+    int error = 0;
+    Port* p = LivePort(port, error);
     if (!p) {
-        return kComPortNotOpen;
+        return error;
     }
-    if (p->mem) {
-        p->mem->deliverDue(Timer());
-        return static_cast<int>(p->mem->available());
-    }
-    return static_cast<int>(p->qt->bytesAvailable()) + KernelQueued(*p);
+    return p->dev->bytesWaiting();
 }
 
 int InstallComCallback(int port, int eventMask, int notifyCount, int, ComCallbackPtr callback,
                        void* callbackData) {
-    Port* p = OpenPort(port);
+    int error = 0;
+    Port* p = LivePort(port, error);
     if (!p) {
-        return kComPortNotOpen;
+        return error;
     }
     if (notifyCount < 0 || notifyCount > 4096) {
         return kComInvalidParameter;
@@ -532,16 +311,25 @@ bool SerialPoll() {
     double now = Timer();
     // Collect first: a callback may close or reopen ports.
     std::vector<int> numbers;
+    std::vector<int> lost;
     for (auto& [n, p] : Ports()) {
-        if (p.mem) {
-            std::size_t before = p.mem->available();
-            p.mem->deliverDue(now);
-            did = did || p.mem->available() != before;
+        did = p.dev->poll(now) || did;
+        if (!p.lossReported && p.dev->lost()) {
+            p.lossReported = true;
+            lost.push_back(n);
         }
         numbers.push_back(n);
     }
+    // Reported here, not from the device's own signal, so the handler may close the port.
+    for (int n : lost) {
+        if (g_lostHandler) {
+            g_lostHandler(n);
+            did = true;
+        }
+    }
     for (int n : numbers) {
-        Port* p = OpenPort(n);
+        int error = 0;
+        Port* p = LivePort(n, error);
         if (!p || !p->callback || !(p->mask & LWRS_RECEIVE) || p->notifyCount <= 0 ||
             p->inCallback) {
             continue;
@@ -553,13 +341,9 @@ bool SerialPoll() {
             cb(n, LWRS_RECEIVE, data);
             did = true;
             // The callback may have closed the port.
-            if (Port* again = OpenPort(n)) {
-                again->inCallback = false;
-            } else {
-                auto it = Ports().find(n);
-                if (it != Ports().end()) {
-                    it->second.inCallback = false;
-                }
+            auto it = Ports().find(n);
+            if (it != Ports().end()) {
+                it->second.inCallback = false;
             }
         }
     }
@@ -569,9 +353,7 @@ bool SerialPoll() {
 double SerialNextDue() {
     double due = std::numeric_limits<double>::max();
     for (auto& [n, p] : Ports()) {
-        if (p.mem) {
-            due = std::min(due, p.mem->nextDue());
-        }
+        due = std::min(due, p.dev->nextDue());
     }
     return due;
 }

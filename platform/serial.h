@@ -26,6 +26,12 @@ using ComCallbackPtr = void (*)(int port, int eventMask, void* callbackData);
 int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
 int CloseCom(int port);
+// True once the open port's device went away (a pulled adapter), until CloseCom or the next
+// OpenComConfig. Calls on a lost port fail at once with kComIoError.
+bool ComPortLost(int port);
+// Called once per loss, from event processing, with the port still open (it may close it).
+using ComLostHandler = void (*)(int port);
+void SetComLostHandler(ComLostHandler handler);
 int SetComTime(int port, double timeoutSeconds);
 int SetCTSMode(int port, int mode);
 int FlushInQ(int port);

@@ -1,5 +1,5 @@
 // User-interface and utility services: panels and controls, events, the event pump, the clock,
-// file dialogs and the strip chart. Plain C++ interface; implemented on Qt 6 in ui.cpp.
+// file dialogs and the strip chart. Plain C++ interface; implemented on Qt 6 in ui_*.cpp.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,61 @@
+// What stands behind an open port number: a device the serial calls dispatch to. serial.cpp
+// keeps the port table and the callbacks; a backend only moves bytes. Not for the routines.
+#pragma once
+
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+
+struct SerialSettings {
+    long baudRate = 19200;
+    int parity = 0; // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int dataBits = 8;
+    int stopBits = 1;
+};
+
+class SerialBackend {
+  public:
+    virtual ~SerialBackend() = default;
+
+    // 0, or a negative kCom... error. The backend is dropped after a failed open.
+    virtual int open(const SerialSettings& settings) = 0;
+    virtual void close() = 0;
+    // The device went away while open; it stays lost until closed.
+    virtual bool lost() const = 0;
+
+    // Bytes handed on, waiting at most `timeout` seconds for them to leave; or a negative error.
+    virtual int write(const char* buffer, int count, double timeout, long baudRate) = 0;
+    // Bytes read, waiting at most `timeout` seconds for `count`; or a negative error.
+    virtual int read(char* buffer, int count, double timeout) = 0;
+    virtual int bytesWaiting() = 0;
+    virtual void flushIn() = 0;
+    virtual void flushOut() = 0;
+    virtual void setHardwareFlowControl(bool on) = 0;
+    // Readiness of the line is held back until `n` bytes wait, where the driver can do that.
+    virtual void setWakeThreshold(int n) { (void)n; }
+
+    // Event-pump hooks for devices that deliver bytes by clock time rather than by the system:
+    // poll() moves what is due and says whether anything arrived; nextDue() is the earliest
+    // time (Timer() seconds) more bytes are due.
+    virtual bool poll(double now) {
+        (void)now;
+        return false;
+    }
+    virtual double nextDue() const { return std::numeric_limits<double>::max(); }
+};
+
+namespace platform_internal {
+
+// The system's serial device at this path.
+std::unique_ptr<SerialBackend> MakeQtSerialBackend(const std::string& device);
+
+// Puts another kind of device behind a port number; `label` is what ComDeviceName reports.
+// The factory runs at each OpenComConfig of that port.
+using SerialBackendFactory = std::function<std::unique_ptr<SerialBackend>()>;
+void RegisterSerialBackend(int port, std::string label, SerialBackendFactory factory);
+void UnregisterSerialBackend(int port);
+// Closes every port and forgets every registered device.
+void UnregisterAllSerialBackends();
+
+} // namespace platform_internal

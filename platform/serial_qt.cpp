@@ -1,0 +1,224 @@
+// The system's serial devices, on QSerialPort.
+#include "internal.h"
+#include "serial.h"
+#include "serial_backend.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSerialPort>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
+namespace {
+
+int MapOpenError(QSerialPort::SerialPortError e) {
+    switch (e) {
+    case QSerialPort::DeviceNotFoundError:
+        return kComNoSerialPort;
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        return kComCannotOpen;
+    case QSerialPort::UnsupportedOperationError:
+        return kComInvalidParameter;
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        return kComIoError;
+    case QSerialPort::TimeoutError:
+        return kComTimeout;
+    default:
+        return kComUnknownSystemError;
+    }
+}
+
+class QtSerialBackend final : public SerialBackend {
+  public:
+    explicit QtSerialBackend(std::string device) : device_(std::move(device)) {}
+    ~QtSerialBackend() override { close(); }
+
+    int open(const SerialSettings& s) override {
+        if (!QFileInfo::exists(QString::fromStdString(device_))) {
+#ifndef _WIN32
+            return kComNoSerialPort;
+#endif
+        }
+        auto qp = std::make_unique<QSerialPort>();
+        qp->setPortName(QString::fromStdString(device_));
+        if (!qp->open(QIODevice::ReadWrite)) {
+            return MapOpenError(qp->error());
+        }
+        bool ok = qp->setBaudRate(static_cast<qint32>(s.baudRate)) &&
+                  qp->setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&
+                  qp->setParity(s.parity == 0   ? QSerialPort::NoParity
+                                : s.parity == 1 ? QSerialPort::OddParity
+                                : s.parity == 2 ? QSerialPort::EvenParity
+                                : s.parity == 3 ? QSerialPort::MarkParity
+                                                : QSerialPort::SpaceParity) &&
+                  qp->setStopBits(s.stopBits == 1 ? QSerialPort::OneStop : QSerialPort::TwoStop) &&
+                  qp->setFlowControl(QSerialPort::NoFlowControl);
+        if (!ok) {
+            qp->close();
+            return kComInvalidParameter;
+        }
+        QSerialPort* raw = qp.get();
+        QObject::connect(raw, &QSerialPort::readyRead, [] { platform_internal::NoteActivity(); });
+        QObject::connect(raw, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+            if (e == QSerialPort::ResourceError) {
+                // The device went away (a pulled adapter): stop watching it, so the pump does
+                // not spin on a dead descriptor. The loss is reported from the pump.
+                lost_ = true;
+                qp_->clearError();
+                qp_->close();
+                platform_internal::NoteActivity();
+            }
+        });
+        qp_ = std::move(qp);
+        return 0;
+    }
+
+    void close() override {
+        if (!qp_) {
+            return;
+        }
+        // Deleting a port from inside one of its own signal handlers is unsafe; let Qt do it.
+        QSerialPort* qp = qp_.release();
+        qp->close();
+        qp->disconnect();
+        qp->deleteLater();
+    }
+
+    bool lost() const override {
+        return lost_ || !qp_ || !qp_->isOpen();
+    }
+
+    int write(const char* buffer, int count, double timeout, long baudRate) override {
+        qint64 n = qp_->write(buffer, count);
+        if (n < 0) {
+            return kComIoError;
+        }
+        QElapsedTimer t;
+        t.start();
+        while (qp_->isOpen() && qp_->bytesToWrite() > 0) {
+            qint64 left = static_cast<qint64>(timeout * 1000) - t.elapsed();
+            if (left <= 0 || !qp_->waitForBytesWritten(static_cast<int>(left))) {
+                break;
+            }
+        }
+        if (lost()) {
+            return kComIoError;
+        }
+#ifndef _WIN32
+        // Qt is done once the kernel has the bytes; wait until they are on the line, so that a
+        // FlushOutQ right after can never cut a frame short.
+        // Bounded by the port time-out: a stalled device must not hang the program.
+        const qint64 baud = std::max<qint64>(1, baudRate);
+        for (int queued = 0; qp_->bytesToWrite() == 0;) {
+            if (::ioctl(static_cast<int>(qp_->handle()), TIOCOUTQ, &queued) != 0 || queued <= 0) {
+                break;
+            }
+            qint64 left = static_cast<qint64>(timeout * 1000) - t.elapsed();
+            if (left <= 0) {
+                break;
+            }
+            // Half the line time of what is still queued, so the wait ends soon after the last
+            // byte has gone.
+            qint64 us = std::max<qint64>(100, qint64{queued} * 10 * 1000000 / baud / 2);
+            std::this_thread::sleep_for(std::chrono::microseconds(std::min(left * 1000, us)));
+        }
+#else
+        (void)baudRate;
+#endif
+        return static_cast<int>(n - qp_->bytesToWrite());
+    }
+
+    int read(char* buffer, int count, double timeout) override {
+        QElapsedTimer t;
+        t.start();
+        while (qp_->bytesAvailable() < count) {
+            qint64 left = static_cast<qint64>(timeout * 1000) - t.elapsed();
+            if (left <= 0 || !qp_->waitForReadyRead(static_cast<int>(left))) {
+                break;
+            }
+            if (lost()) {
+                return kComIoError;
+            }
+        }
+        qint64 n = qp_->read(buffer, count);
+        return n < 0 ? kComIoError : static_cast<int>(n);
+    }
+
+    int bytesWaiting() override {
+        return static_cast<int>(qp_->bytesAvailable()) + kernelQueued();
+    }
+
+    void flushIn() override {
+        qp_->clear(QSerialPort::Input);
+        // Qt's own buffer is emptied by clear(); drain what it already pulled in as well.
+        qp_->readAll();
+    }
+
+    void flushOut() override {
+        qp_->clear(QSerialPort::Output);
+    }
+
+    void setHardwareFlowControl(bool on) override {
+        qp_->setFlowControl(on ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
+    }
+
+    // The line discipline can hold back readiness until `n` bytes wait (VMIN with VTIME 0), so
+    // a port with a receive callback wakes the program once per frame, not once per byte. Qt
+    // resets the terminal settings whenever it changes one, so this is applied again after each
+    // change.
+    void setWakeThreshold(int n) override {
+#ifndef _WIN32
+        if (!qp_ || !qp_->isOpen()) {
+            return;
+        }
+        int fd = static_cast<int>(qp_->handle());
+        termios t{};
+        if (fd < 0 || ::tcgetattr(fd, &t) != 0) {
+            return;
+        }
+        cc_t want = static_cast<cc_t>(std::clamp(n, 1, 255));
+        if (t.c_cc[VMIN] == want && t.c_cc[VTIME] == 0) {
+            return;
+        }
+        t.c_cc[VMIN] = want;
+        t.c_cc[VTIME] = 0;
+        ::tcsetattr(fd, TCSANOW, &t);
+#else
+        (void)n;
+#endif
+    }
+
+  private:
+    // Bytes the driver holds that Qt has not read yet.
+    int kernelQueued() {
+#ifndef _WIN32
+        int n = 0;
+        if (qp_ && qp_->isOpen() && ::ioctl(static_cast<int>(qp_->handle()), FIONREAD, &n) == 0) {
+            return n;
+        }
+#endif
+        return 0;
+    }
+
+    std::string device_;
+    std::unique_ptr<QSerialPort> qp_;
+    bool lost_ = false;
+};
+
+} // namespace
+
+namespace platform_internal {
+std::unique_ptr<SerialBackend> MakeQtSerialBackend(const std::string& device) {
+    return std::make_unique<QtSerialBackend>(device);
+}
+} // namespace platform_internal

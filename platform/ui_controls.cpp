@@ -1,0 +1,449 @@
+// Control values and attributes, run-time controls, ring items and the strip-chart glue.
+#include "stripchart.h"
+#include "ui_internal.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSpinBox>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace platform_internal {
+namespace {
+TextWriteObserver g_textObserver = nullptr;
+} // namespace
+
+void SetTextWriteObserver(TextWriteObserver observer) {
+    g_textObserver = observer;
+}
+
+int SetText(Control& c, const QString& text) {
+    if (g_textObserver) {
+        g_textObserver(c.panel, c.id, text);
+    }
+    switch (c.kind) {
+    case Kind::Text:
+        static_cast<QLineEdit*>(c.widget.data())->setText(text);
+        return 0;
+    case Kind::TextBox:
+        static_cast<QPlainTextEdit*>(c.widget.data())->setPlainText(text);
+        return 0;
+    case Kind::Label:
+        static_cast<QLabel*>(c.widget.data())->setText(text);
+        return 0;
+    case Kind::Button:
+    case Kind::Toggle:
+    case Kind::Radio:
+        static_cast<QAbstractButton*>(c.widget.data())->setText(text);
+        return 0;
+    default:
+        return UIE_NO_CONTROL;
+    }
+}
+
+} // namespace platform_internal
+
+using namespace platform_internal;
+
+int SetCtrlVal(int panel, int control, int value) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return UIE_NO_CONTROL;
+    }
+    QWidget* w = c->widget;
+    switch (c->kind) {
+    case Kind::Toggle:
+    case Kind::Radio:
+        static_cast<QAbstractButton*>(w)->setChecked(value != 0);
+        return 0;
+    case Kind::Ring: {
+        auto* r = static_cast<QComboBox*>(w);
+        int idx = r->findData(value);
+        if (idx < 0 && value >= 0 && value < r->count() && !r->itemData(0).isValid()) {
+            idx = value;
+        }
+        if (idx < 0) {
+            return UIE_NO_CONTROL;
+        }
+        r->setCurrentIndex(idx);
+        return 0;
+    }
+    case Kind::Numeric:
+        static_cast<QSpinBox*>(w)->setValue(value);
+        return 0;
+    case Kind::Real:
+        static_cast<QDoubleSpinBox*>(w)->setValue(value);
+        return 0;
+    case Kind::Led:
+        SetLed(*c, value != 0);
+        return 0;
+    case Kind::Progress:
+        static_cast<QProgressBar*>(w)->setValue(value);
+        return 0;
+    case Kind::Text:
+    case Kind::TextBox:
+    case Kind::Label:
+        return SetText(*c, QString::number(value));
+    default:
+        return UIE_NO_CONTROL;
+    }
+}
+
+int SetCtrlVal(int panel, int control, unsigned value) {
+    Control* c = FindCtrl(panel, control);
+    if (c && (c->kind == Kind::Text || c->kind == Kind::TextBox || c->kind == Kind::Label)) {
+        return SetText(*c, QString::number(value));
+    }
+    if (c && c->kind == Kind::Real) {
+        return SetCtrlVal(panel, control, static_cast<double>(value));
+    }
+    return SetCtrlVal(panel, control, static_cast<int>(std::min<unsigned>(value, 0x7FFFFFFF)));
+}
+
+int SetCtrlVal(int panel, int control, double value) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return UIE_NO_CONTROL;
+    }
+    if (c->kind == Kind::Real) {
+        static_cast<QDoubleSpinBox*>(c->widget.data())->setValue(value);
+        return 0;
+    }
+    if (c->kind == Kind::Text || c->kind == Kind::TextBox || c->kind == Kind::Label) {
+        return SetText(*c, QString::number(value, 'g', 12));
+    }
+    if (!std::isfinite(value)) {
+        return UIE_NO_CONTROL;
+    }
+    return SetCtrlVal(panel, control, static_cast<int>(std::lround(value)));
+}
+
+int SetCtrlVal(int panel, int control, const char* value) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return UIE_NO_CONTROL;
+    }
+    return SetText(*c, QString::fromLatin1(value ? value : ""));
+}
+
+int GetCtrlVal(int panel, int control, int* value) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !value) {
+        return UIE_NO_CONTROL;
+    }
+    QWidget* w = c->widget;
+    switch (c->kind) {
+    case Kind::Toggle:
+    case Kind::Radio:
+        *value = static_cast<QAbstractButton*>(w)->isChecked() ? 1 : 0;
+        return 0;
+    case Kind::Ring: {
+        auto* r = static_cast<QComboBox*>(w);
+        QVariant d = r->currentData();
+        *value = d.isValid() ? d.toInt() : r->currentIndex();
+        return 0;
+    }
+    case Kind::Numeric:
+        *value = static_cast<QSpinBox*>(w)->value();
+        return 0;
+    case Kind::Real:
+        *value = static_cast<int>(static_cast<QDoubleSpinBox*>(w)->value());
+        return 0;
+    case Kind::Led:
+        *value = c->ledOn ? 1 : 0;
+        return 0;
+    case Kind::Progress:
+        *value = static_cast<QProgressBar*>(w)->value();
+        return 0;
+    default:
+        return UIE_NO_CONTROL;
+    }
+}
+
+int GetCtrlVal(int panel, int control, unsigned short* value) {
+    int v = 0;
+    int r = GetCtrlVal(panel, control, &v);
+    if (r == 0 && value) {
+        *value = static_cast<unsigned short>(v & 0xFFFF);
+    }
+    return r;
+}
+
+int GetCtrlVal(int panel, int control, double* value) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !value) {
+        return UIE_NO_CONTROL;
+    }
+    if (c->kind == Kind::Real) {
+        *value = static_cast<QDoubleSpinBox*>(c->widget.data())->value();
+        return 0;
+    }
+    int v = 0;
+    int r = GetCtrlVal(panel, control, &v);
+    if (r == 0) {
+        *value = v;
+    }
+    return r;
+}
+
+int GetCtrlVal(int panel, int control, char* value, std::size_t size) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !value || size == 0) {
+        return UIE_NO_CONTROL;
+    }
+    QString text;
+    switch (c->kind) {
+    case Kind::Text:
+        text = static_cast<QLineEdit*>(c->widget.data())->text();
+        break;
+    case Kind::TextBox:
+        text = static_cast<QPlainTextEdit*>(c->widget.data())->toPlainText();
+        break;
+    case Kind::Label:
+        text = static_cast<QLabel*>(c->widget.data())->text();
+        break;
+    default:
+        return UIE_NO_CONTROL;
+    }
+    QByteArray bytes = text.toLatin1();
+    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(bytes.size()), size - 1);
+    std::memcpy(value, bytes.constData(), n);
+    value[n] = '\0';
+    return 0;
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, int value) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return UIE_NO_CONTROL;
+    }
+    QWidget* w = c->widget;
+    switch (attribute) {
+    case ATTR_DIMMED:
+        w->setEnabled(value == 0);
+        return 0;
+    case ATTR_VISIBLE:
+        w->setVisible(value != 0);
+        return 0;
+    case ATTR_ENABLED:
+        if (c->timer) {
+            if (value) {
+                c->timer->start();
+            } else {
+                c->timer->stop();
+            }
+        }
+        return 0;
+    case ATTR_TEXT_COLOR: {
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::WindowText, ToQColor(value));
+        pal.setColor(QPalette::Text, ToQColor(value));
+        w->setPalette(pal);
+        return 0;
+    }
+    case ATTR_TEXT_BGCOLOR:
+    case ATTR_FRAME_COLOR: {
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::Window, ToQColor(value));
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+        return 0;
+    }
+    case ATTR_TOP:
+        w->move(w->x(), value);
+        return 0;
+    case ATTR_LEFT:
+        w->move(value, w->y());
+        return 0;
+    case ATTR_TEXT_BOLD: {
+        QFont f = w->font();
+        f.setBold(value != 0);
+        w->setFont(f);
+        w->adjustSize();
+        return 0;
+    }
+    case ATTR_TEXT_POINT_SIZE: {
+        QFont f = w->font();
+        // Sizes are given in pixels, as the panel coordinates are.
+        f.setPixelSize(std::max(1, value));
+        w->setFont(f);
+        w->adjustSize();
+        return 0;
+    }
+    case ATTR_POINTS_PER_SCREEN:
+        if (c->chart) {
+            c->chart->setPointsPerScreen(value);
+        }
+        return 0;
+    case ATTR_SCROLL_MODE:
+        if (c->chart) {
+            c->chart->setScrollMode(value);
+        }
+        return 0;
+    case ATTR_MAX_VALUE:
+        if (auto* pb = qobject_cast<QProgressBar*>(w)) {
+            pb->setMaximum(value);
+        } else if (auto* sb = qobject_cast<QSpinBox*>(w)) {
+            sb->setMaximum(value);
+        }
+        return 0;
+    default:
+        return UIE_NO_CONTROL;
+    }
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return UIE_NO_CONTROL;
+    }
+    if (attribute == ATTR_TEXT_FONT) {
+        QFont f = c->widget->font();
+        // Named stand-ins map onto the application's own sans-serif face.
+        QString family = QString::fromLatin1(value ? value : "");
+        if (family.isEmpty() || family == "NIApp") {
+            family = QApplication::font().family();
+        }
+        f.setFamily(family);
+        c->widget->setFont(f);
+        c->widget->adjustSize();
+        return 0;
+    }
+    if (attribute == ATTR_LABEL_TEXT) {
+        return SetText(*c, QString::fromLatin1(value ? value : ""));
+    }
+    return UIE_NO_CONTROL;
+}
+
+int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !value) {
+        return UIE_NO_CONTROL;
+    }
+    switch (attribute) {
+    case ATTR_DIMMED:
+        *value = c->widget->isEnabled() ? 0 : 1;
+        return 0;
+    case ATTR_VISIBLE:
+        *value = c->widget->isVisibleTo(c->widget->window()) ? 1 : 0;
+        return 0;
+    case ATTR_ENABLED:
+        *value = c->timer && c->timer->isActive() ? 1 : 0;
+        return 0;
+    case ATTR_TEXT_COLOR: {
+        QColor col = c->widget->palette().color(QPalette::WindowText);
+        *value = MakeColor(col.red(), col.green(), col.blue());
+        return 0;
+    }
+    case ATTR_FRAME_COLOR:
+    case ATTR_TEXT_BGCOLOR: {
+        QColor col = c->widget->palette().color(QPalette::Window);
+        *value = MakeColor(col.red(), col.green(), col.blue());
+        return 0;
+    }
+    case ATTR_TEXT_POINT_SIZE:
+        *value = c->widget->font().pixelSize();
+        return 0;
+    case ATTR_TEXT_BOLD:
+        *value = c->widget->font().bold() ? 1 : 0;
+        return 0;
+    case ATTR_TOP:
+        *value = c->widget->y();
+        return 0;
+    case ATTR_LEFT:
+        *value = c->widget->x();
+        return 0;
+    default:
+        return UIE_NO_CONTROL;
+    }
+}
+
+int ResetTextBox(int panel, int control, const char* text) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return UIE_NO_CONTROL;
+    }
+    return SetText(*c, QString::fromLatin1(text ? text : ""));
+}
+
+int NewCtrl(int panel, int style, const char* label, int top, int left) {
+    Panel* p = FindPanel(panel);
+    if (!p) {
+        return UIE_BAD_HANDLE;
+    }
+    if (style != CTRL_TEXT_MSG) {
+        return UIE_NO_CONTROL;
+    }
+    auto* l = new QLabel(QString::fromLatin1(label ? label : ""), p->widget);
+    l->move(left, top);
+    l->setAutoFillBackground(true);
+    l->setAttribute(Qt::WA_TransparentForMouseEvents);
+    l->show();
+    l->raise();
+    Control c;
+    c.panel = panel;
+    c.id = p->nextId++;
+    c.kind = Kind::Label;
+    c.widget = l;
+    p->controls[c.id] = c;
+    return c.id;
+}
+
+int DisplayImageFile(int panel, int control, const char* file) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return UIE_NO_CONTROL;
+    }
+    auto* l = qobject_cast<QLabel*>(c->widget.data());
+    QPixmap pm;
+    if (!l || !file || !pm.load(QString::fromLocal8Bit(file))) {
+        return UIE_FILE;
+    }
+    l->setPixmap(pm.scaled(l->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    return 0;
+}
+
+int PlotStripChart(int panel, int control, const double* values, int count, int start, int skip,
+                   int type) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !c->chart) {
+        return UIE_NO_CONTROL;
+    }
+    if (!values || count < 0 || start < 0 || skip < 0 || type != VAL_DOUBLE) {
+        return UIE_NO_CONTROL;
+    }
+    c->chart->append(values + start, count, skip);
+    return 0;
+}
+
+int SetRingItems(int panel, int control, const int* values, const char* const* labels,
+                 std::size_t count) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || c->kind != Kind::Ring) {
+        return UIE_NO_CONTROL;
+    }
+    auto* r = static_cast<QComboBox*>(c->widget.data());
+    r->clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        r->addItem(QString::fromLocal8Bit(labels[i]), values[i]);
+    }
+    return 0;
+}
+
+int SetStripChartTrace(int panel, int control, int trace, const char* name, int color, int width,
+                       int dashed) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !c->chart) {
+        return UIE_NO_CONTROL;
+    }
+    c->chart->setTrace(trace, QString::fromLatin1(name ? name : ""), color, width, dashed != 0);
+    return 0;
+}

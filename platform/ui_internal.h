@@ -1,0 +1,93 @@
+// What the parts of the Qt user interface share: the panel and control tables, event posting,
+// LED faces, and the hooks a test build may install. Not for the routines.
+#pragma once
+
+#include "ui.h"
+
+#include <QColor>
+#include <QMetaObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <map>
+#include <string>
+#include <vector>
+
+class StripChart;
+
+namespace platform_internal {
+
+enum class Kind {
+    Unknown,
+    Button,
+    Toggle,
+    Radio,
+    Ring,
+    Numeric,
+    Real,
+    Text,
+    TextBox,
+    Label,
+    Led,
+    Picture,
+    StripChart,
+    Decoration,
+    Timer,
+    Progress,
+};
+
+struct Control {
+    int panel = 0;
+    int id = 0;
+    Kind kind = Kind::Unknown;
+    QPointer<QWidget> widget;
+    QPointer<QTimer> timer;
+    CtrlCallbackPtr callback = nullptr;
+    StripChart* chart = nullptr; // owned by its widget
+    std::vector<QMetaObject::Connection> connections;
+    bool ledOn = false;
+};
+
+struct Panel {
+    int handle = 0;
+    QPointer<QWidget> widget;
+    CtrlCallbackPtr callback = nullptr;
+    void* callbackData = nullptr;
+    bool topLevel = false;
+    std::map<int, Control> controls;
+    int nextId = 10000;
+};
+
+std::map<int, Panel>& Panels();
+Panel* FindPanel(int handle);
+Control* FindCtrl(int panel, int id);
+Kind KindOf(QWidget* w);
+
+// Runs a control's callback later, from the event pump, in the order events arrived, so a
+// callback that waits never runs inside a widget's own input handler. Control 0 is the panel.
+void Post(int panel, int control, int event, int d1 = 0, int d2 = 0);
+
+// Shows a text in a text, label or button control; UIE_NO_CONTROL for other kinds.
+int SetText(Control& c, const QString& text);
+
+QPixmap LedFace(const QColor& fill, int size);
+void SetLed(Control& c, bool on);
+QColor ToQColor(int rgb);
+
+// Sees every text written to a control. Null unless a test build installs one.
+using TextWriteObserver = void (*)(int panel, int control, const QString& text);
+void SetTextWriteObserver(TextWriteObserver observer);
+
+struct FileSelectRequest {
+    std::string directory, fileName, filter, title;
+    int buttonKind;
+};
+// Answers FileSelectPopup in place of the dialog: sets `path` ("" for cancel). Null unless a
+// test build installs one, so the program always asks the operator.
+using FileSelectScript = void (*)(const FileSelectRequest& request, std::string& path);
+void SetFileSelectScript(FileSelectScript script);
+
+} // namespace platform_internal
