@@ -202,6 +202,7 @@ int WinMain(int argc, char** argv) {
         } else {
             BindComPort(com, device);
             FillPortSelector(com);
+            SetPortStateObserver(&ShowPortState);
         }
     }
 
@@ -228,6 +229,7 @@ int WinMain(int argc, char** argv) {
 
 void InitVars() {
     SetParameterDefaults();
+    InitLink();
     com = 1;
     target = RAM;
     rx_flag = 0;
