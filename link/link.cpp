@@ -53,18 +53,25 @@ const char* ComOpenErrorText(int code) {
     }
 }
 
-void InitRS232(int port) {
+int OpenLinkPort(int port) {
     int r = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (r < 0) {
         SetStatus(ComOpenErrorText(r));
         ShowStatus();
-        return;
+        return r;
     }
     SetComTime(port, TIMEOUT);
     FlushInQ(port);
     FlushOutQ(port);
     SetCTSMode(port, 0);
     ResumeReceiver(port);
+    return 0;
+}
+
+void InitRS232(int port) {
+    if (OpenLinkPort(port) < 0) {
+        return;
+    }
     if (CheckComLine(port) == 1) {
         Delay(kStartupPauseSec);
         if (GetHARDWAREInfo() == 0) {
