@@ -278,7 +278,7 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
                     at = comma + 1;
                 }
             }
-        } else if (!cmd) {
+        } else if (!cmd && o.command.empty()) {
             cmd = FindCommand(a);
             if (!cmd && a != "__probe") {
                 error = "unknown command " + a + " (see --help)";
