@@ -70,11 +70,20 @@ inline constexpr std::uint16_t PAGE7 = 0x1700;
 
 ZEL_CALLBACK(CC_WriteXFLASHDATA);
 int ClearXFLASH(std::uint16_t address);
-void WritePageToXFLASH(std::uint16_t address, const std::uint16_t* words);
+// 1 when every write block of the page was answered, else 0.
+int WritePageToXFLASH(std::uint16_t address, const std::uint16_t* words);
 int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t* words);
-void WriteXFLASHCalibData();
+// 1 when the header write was answered, else 0.
+int WriteXFLASHCalibData();
 int SendInfoBlockToFlash(std::uint16_t first, std::uint16_t second);
 
 // Orders of a programming run with these switches and loaded tables: 2 for the header page,
 // 4 erases and 128 writes per table (drives the progress bar).
 int XFlashOrderCount(int header, int tables, int loadedA, int loadedB);
+
+inline constexpr int kXFlashPages = 16;
+// The pages (0..15) the last CC_WriteXFLASHDATA run did not get through.
+const bool* XFlashFailedPages();
+// Called after each order of a programming run with the orders done and the run's total, for
+// progress shown outside the calibration panel. nullptr removes it.
+void SetXFlashProgressObserver(void (*observer)(int done, int total));

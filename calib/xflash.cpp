@@ -24,10 +24,13 @@ constexpr int kPageWords = 256;
 constexpr int kWriteBlockWords = 8;
 constexpr int kBlocksPerPage = kPageWords / kWriteBlockWords;
 constexpr int kPagesPerTable = 4;
-constexpr int kPages = 16;
+constexpr int kPages = kXFlashPages;
 
 // Progress of a programming run in orders; negative while none runs.
 int g_ordersDone = -1;
+int g_ordersTotal = 0;
+void (*g_progressObserver)(int done, int total) = nullptr;
+bool g_lastFailed[kXFlashPages] = {};
 
 void CountOrders(int n) {
     if (g_ordersDone < 0) {
@@ -35,6 +38,9 @@ void CountOrders(int n) {
     }
     g_ordersDone += n;
     SetCtrlVal(pCalib, CAL_PROGRESS, g_ordersDone);
+    if (g_progressObserver) {
+        g_progressObserver(g_ordersDone, g_ordersTotal);
+    }
 }
 
 int PageNumber(std::uint16_t address) {
@@ -202,6 +208,7 @@ int CC_WriteXFLASHDATA(int, int, int event, void*, int, int) {
     SetCtrlAttribute(pCalib, CAL_PROGRESS, ATTR_MAX_VALUE, std::max(total, 1));
     SetCtrlVal(pCalib, CAL_PROGRESS, 0);
     g_ordersDone = 0;
+    g_ordersTotal = total;
     bool failed[kPages] = {};
     {
         PanelLock lock;
@@ -226,6 +233,7 @@ int CC_WriteXFLASHDATA(int, int, int event, void*, int, int) {
         }
     }
     g_ordersDone = -1;
+    std::copy(std::begin(failed), std::end(failed), std::begin(g_lastFailed));
     // Dimming moved the focus away; give it back to the button the operator pressed.
     SetActiveCtrl(pCalib, CAL_BTNWRITE);
     ReportFailedPages(failed);
@@ -266,8 +274,8 @@ int ClearXFLASH(std::uint16_t address) {
     return answered ? 1 : 0;
 }
 
-void WritePageToXFLASH(std::uint16_t address, const std::uint16_t* words) {
-    WritePage(address, words);
+int WritePageToXFLASH(std::uint16_t address, const std::uint16_t* words) {
+    return WritePage(address, words) ? 1 : 0;
 }
 
 int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t* words) {
@@ -292,8 +300,16 @@ int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t*
     return 1;
 }
 
-void WriteXFLASHCalibData() {
-    WriteHeader();
+int WriteXFLASHCalibData() {
+    return WriteHeader() ? 1 : 0;
+}
+
+const bool* XFlashFailedPages() {
+    return g_lastFailed;
+}
+
+void SetXFlashProgressObserver(void (*observer)(int done, int total)) {
+    g_progressObserver = observer;
 }
 
 int SendInfoBlockToFlash(std::uint16_t first, std::uint16_t second) {

@@ -129,7 +129,7 @@ void InitLink() {
     SetComLostHandler(&OnComLost);
 }
 
-void InitRS232(int port) {
+int OpenLinkPort(int port) {
     if (g_lost) {
         // A port picked while another was lost: that one is no longer looked for.
         g_lost = false;
@@ -142,13 +142,20 @@ void InitRS232(int port) {
     if (r < 0) {
         SetStatus(ComOpenErrorText(r));
         ShowStatus();
-        return;
+        return r;
     }
     SetComLostHandler(&OnComLost);
     SetComTime(port, TIMEOUT);
     FlushQueues(port);
     SetCTSMode(port, 0);
     ResumeReceiver(port);
+    return 0;
+}
+
+void InitRS232(int port) {
+    if (OpenLinkPort(port) < 0) {
+        return;
+    }
     if (CheckComLine(port) == 1) {
         Delay(kStartupPauseSec);
         if (GetHARDWAREInfo() == 0) {

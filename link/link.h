@@ -18,6 +18,9 @@ extern int nBytesR;           // bytes of the last direct read
 void InitLink();
 // Opens and configures the port, installs the receive callback and runs the start-up exchange.
 void InitRS232(int port);
+// The first half of InitRS232: opens and configures the port and installs the receive
+// callback. Returns 0, or the negative result of opening it (status line set to its message).
+int OpenLinkPort(int port);
 void RX_Receive_Function(int port, int events, void* data);
 // Waits up to TIMEOUT for a reply frame; returns rx_flag (0 after a time-out).
 int WaitRxFull();

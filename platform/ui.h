@@ -118,6 +118,10 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileName, c
                     const char* title, int buttonKind, int restrictDirectory, int restrictExtension,
                     int allowCancel, int allowMakeDirectory, char pathName[MAX_PATHNAME_LEN]);
 
+// Runs without an operator: the next FileSelectPopup calls answer with these paths, one each,
+// in order, without showing a dialog; once they are used up, every further call is a cancel.
+void AnswerFileSelectsWith(const char* const* paths, std::size_t count);
+
 int RunUserInterface();
 int QuitUserInterface(int code);
 // Runs all pending events and returns. Re-entrant. When nothing is pending it blocks briefly for

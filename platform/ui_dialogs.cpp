@@ -6,12 +6,15 @@
 #include <QFileInfo>
 
 #include <cstring>
+#include <deque>
 #include <string>
 
 namespace platform_internal {
 namespace {
 FileSelectScript g_fileScript = nullptr;
 std::string g_projectDir = ".";
+bool g_answersGiven = false;
+std::deque<std::string> g_answers;
 } // namespace
 
 void SetFileSelectScript(FileSelectScript script) {
@@ -20,6 +23,13 @@ void SetFileSelectScript(FileSelectScript script) {
 } // namespace platform_internal
 
 using namespace platform_internal;
+
+void AnswerFileSelectsWith(const char* const* paths, std::size_t count) {
+    g_answersGiven = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        g_answers.emplace_back(paths[i] ? paths[i] : "");
+    }
+}
 
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileName, const char* filter,
                     const char* title, int buttonKind, int, int restrictExtension, int,
@@ -33,6 +43,11 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileName, c
         g_fileScript(
             {str(defaultDirectory), str(defaultFileName), str(filter), str(title), buttonKind},
             chosen);
+    } else if (g_answersGiven) {
+        if (!g_answers.empty()) {
+            chosen = g_answers.front();
+            g_answers.pop_front();
+        }
     } else if (qEnvironmentVariableIsSet("ZEL_NO_DIALOGS")) {
         chosen.clear(); // nobody to answer: a cancel
     } else {

@@ -10,6 +10,7 @@ namespace {
 constexpr int kErrBadCount = -20003;
 constexpr int kErrBadShift = -20102;
 constexpr int kPointsPerScreen = kRawSamples;
+void (*g_plotObserver)() = nullptr;
 
 // Channel colours: everything drawn for channel A is blue, for channel B orange; within a
 // channel the reference is a darker and the band a lighter shade, so the legend tells them apart.
@@ -95,6 +96,13 @@ void PlotRAWValues() {
     SetCtrlVal(pA, MAIN_RAWA, static_cast<unsigned>(adcCHA));
     SetCtrlVal(pA, MAIN_RAWB, static_cast<unsigned>(adcCHB));
     DispLEDState(instate, outstate);
+    if (g_plotObserver) {
+        g_plotObserver();
+    }
+}
+
+void SetPlotObserver(void (*observer)()) {
+    g_plotObserver = observer;
 }
 
 // Clears the whole history, so nothing of an earlier run scrolls through the next one.

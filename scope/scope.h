@@ -37,6 +37,9 @@ extern double arrayRAW[kRawValues];
 extern std::uint16_t adcCHA, adcCHB, instate, outstate;
 
 void PlotRAWValues();
+// Called at the end of every PlotRAWValues, when set: lets a caller without a chart collect
+// each sample (adcCHA, adcCHB, instate, outstate and the thresholds). nullptr removes it.
+void SetPlotObserver(void (*observer)());
 // Fills the whole history with first, second at its very end; (0, 0) clears it.
 int FillarrayRAW(int first, int second);
 void DispLEDState(int inputState, int outputState);

@@ -106,7 +106,10 @@ def check_desktop_entry(root):
 
 def check_options(root, version):
     env = dict(os.environ)
-    for exe, usage in (("zel-vavod", "Usage: zel-vavod"), ("zel-sensor-sim", "Usage: zel-sensor-sim")):
+    programs = [("zel-vavod", "Usage: zel-vavod"), ("zel-sensor-sim", "Usage: zel-sensor-sim")]
+    if os.path.isfile(os.path.join(root, "usr/bin/zel-vavod-cli")):
+        programs.append(("zel-vavod-cli", "Usage: zel-vavod-cli"))
+    for exe, usage in programs:
         path = os.path.join(root, "usr/bin", exe)
         r = run([path, "--help"], env=env)
         check(r.returncode == 0 and r.stdout.startswith(usage), exe + " --help")
@@ -162,6 +165,28 @@ def check_line_check(root, scratch):
     check(not os.path.lexists(link), "simulator removes its link")
 
 
+def check_cli_without_display(root, scratch):
+    """The installed command-line tool talks to the installed simulator with no display."""
+    cli = os.path.join(root, "usr/bin/zel-vavod-cli")
+    if not os.path.isfile(cli):
+        return
+    link = os.path.join(scratch, "cli-sensor")
+    sim = subprocess.Popen([os.path.join(root, "usr/bin/zel-sensor-sim"), "--link", link],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        sim.stdout.readline()
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        env.update(HOME=scratch, XDG_RUNTIME_DIR=scratch)
+        r = run([cli, "info", "--json", "--device", link], env=env, timeout=60)
+        check(r.returncode == 0 and "V2.0" in r.stdout,
+              "installed zel-vavod-cli info without a display: exit %d %s"
+              % (r.returncode, (r.stdout + r.stderr).strip()[:300]))
+    finally:
+        sim.send_signal(signal.SIGTERM)
+        sim.wait(timeout=10)
+
+
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
@@ -178,6 +203,7 @@ def main():
         check_options(root, version)
         check_started_from_prefix(root, scratch)
         check_line_check(root, scratch)
+        check_cli_without_display(root, scratch)
     if FAILURES:
         print("%d check(s) failed" % len(FAILURES))
         return 1

@@ -1,0 +1,68 @@
+// The command-line tool: options, and the output shared by its commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1; // the sensor did not answer, or a step failed
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFile = 3; // a file could not be read or is invalid
+
+struct CliOptions {
+    std::string command;
+    std::vector<std::string> args; // positional words after the command
+    // Common options.
+    int port = -1; // -1: the port file's
+    std::vector<std::pair<int, std::string>> bindings;
+    std::string device;
+    bool simulate = false;
+    std::string simArgs;
+    bool json = false;
+    bool quiet = false;
+    std::string logFile;
+    bool help = false;
+    bool version = false;
+    // Command options.
+    std::string from, to; // get / send memory
+    int block = 0;
+    std::string output; // get -o
+    std::vector<std::pair<int, unsigned>> sets;
+    std::vector<std::pair<std::string, std::string>> headerSets; // flash --set NAME=VALUE
+    double seconds = 0;
+    long samples = 0;
+    std::string csv;
+    std::string chaFile, chbFile;
+    int header = -1, tables = -1; // -1: as the panel has it
+    int retries = 0;
+    bool loop = false;
+};
+
+// Parses the command line; false with one line in `error` for bad input.
+bool ParseCli(int argc, char** argv, CliOptions& opts, std::string& error);
+const char* CliUsage();
+// The help text of one command, or nullptr for an unknown one.
+const char* CommandHelp(const std::string& command);
+
+// A JSON object written field by field, in the order given.
+class Json {
+  public:
+    Json& add(const std::string& key, const std::string& value);
+    Json& add(const std::string& key, const char* value) { return add(key, std::string(value)); }
+    Json& add(const std::string& key, long long value);
+    Json& add(const std::string& key, int value) { return add(key, static_cast<long long>(value)); }
+    Json& add(const std::string& key, unsigned value) {
+        return add(key, static_cast<long long>(value));
+    }
+    Json& add(const std::string& key, double value);
+    Json& add(const std::string& key, bool value);
+    Json& raw(const std::string& key, const std::string& json);
+    std::string str() const { return "{" + body_ + "}"; }
+    static std::string quote(const std::string& s);
+
+  private:
+    void key(const std::string& k);
+    std::string body_;
+};

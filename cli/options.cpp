@@ -1,0 +1,405 @@
+#include "cli/cli.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+struct CommandInfo {
+    const char* name;
+    const char* help;
+    std::set<std::string> options; // besides the common ones
+};
+
+const CommandInfo kCommands[] = {
+    {"scan",
+     "Usage: zel-vavod-cli scan [common options]\n"
+     "Probes every serial port on offer and every --com binding with the line check, all at\n"
+     "once; prints per port whether a sensor answers, its hardware type and firmware text.\n",
+     {}},
+    {"info",
+     "Usage: zel-vavod-cli info [common options]\n"
+     "Line check, hardware type, firmware text and both parameter blocks from RAM.\n",
+     {}},
+    {"get",
+     "Usage: zel-vavod-cli get --from ram|eeprom [--block 0|1] [-o FILE] [common options]\n"
+     "Reads a parameter block and prints it, or saves block 0 as a parameter file (-o), the\n"
+     "same file the tool saves.\n",
+     {"--from", "--block", "-o"}},
+    {"send",
+     "Usage: zel-vavod-cli send --to ram|eeprom (FILE | --set INDEX=VALUE ...) [common options]\n"
+     "Sends block 0 from a parameter file, or the sensor's current block 0 with the given\n"
+     "words changed (INDEX 0..14, VALUE 0..65535; word 6 takes 0..3).\n",
+     {"--to", "--set"}},
+    {"diff",
+     "Usage: zel-vavod-cli diff A B [common options]\n"
+     "Compares block 0 word by word; A and B are each a parameter file, ram or eeprom.\n"
+     "Exit 0 when equal, 1 when they differ.\n",
+     {}},
+    {"teach",
+     "Usage: zel-vavod-cli teach a|b [common options]\n"
+     "Teaches the channel's current raw value as its new reference.\n",
+     {}},
+    {"refresh", "Usage: zel-vavod-cli refresh a|b [common options]\nRefreshes a channel.\n", {}},
+    {"reset",
+     "Usage: zel-vavod-cli reset [common options]\nResets the sensor: RAM takes the EEPROM.\n",
+     {}},
+    {"scope",
+     "Usage: zel-vavod-cli scope [--seconds N | --samples N] [--csv FILE] [common options]\n"
+     "Streams live data as CSV rows (t_s,raw_a,raw_b,in_state,out_state,ref_a,up_a,lo_a,\n"
+     "ref_b,up_b,lo_b) until N seconds or samples, a line time-out, or Ctrl-C.\n",
+     {"--seconds", "--samples", "--csv"}},
+    {"flash",
+     "Usage: zel-vavod-cli flash [--cha FILE] [--chb FILE] [--header | --no-header]\n"
+     "                           [--tables | --no-tables] [--set H1=..,H3A=1.5,..]\n"
+     "                           [--retries N] [--loop] [common options]\n"
+     "Programs the X-FLASH as the calibration panel's Write X-FLASH does. Header values come\n"
+     "from the files (CHA loaded first, then CHB) and --set (H1 H2 H3A H3B H4A H4B H5A H5B).\n"
+     "--retries N erases and writes a page that missed a reply again, up to N times.\n"
+     "--loop programs one sensor after another until Ctrl-C.\n",
+     {"--cha", "--chb", "--header", "--no-header", "--tables", "--no-tables", "--set", "--retries",
+      "--loop"}},
+};
+
+const CommandInfo* FindCommand(const std::string& name) {
+    for (const auto& c : kCommands) {
+        if (name == c.name) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+bool ParseInt(const std::string& s, long min, long max, long& out) {
+    if (s.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (*end != '\0' || v < min || v > max) {
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+bool ParsePositive(const std::string& s, double& out) {
+    char* end = nullptr;
+    double v = std::strtod(s.c_str(), &end);
+    if (s.empty() || *end != '\0' || !std::isfinite(v) || v <= 0) {
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+} // namespace
+
+const char* CliUsage() {
+    return "Usage: zel-vavod-cli COMMAND [options]\n"
+           "Service and programming tool for the ZEL-A-2X sensor, without a window.\n\n"
+           "Commands: scan, info, get, send, diff, teach, refresh, reset, scope, flash\n"
+           "          (zel-vavod-cli COMMAND --help for each)\n\n"
+           "Common options:\n"
+           "  --port N           port number in use (default: comport.cfg beside the program)\n"
+           "  --com N=DEVICE     port number N means DEVICE; repeatable\n"
+           "  --device PATH      the port in use means PATH\n"
+           "  --simulate         start the simulated sensor and use it on the port in use\n"
+           "  --sim-args \"...\"   further options for the simulated sensor\n"
+           "  --json             one JSON object per result on stdout\n"
+           "  --log FILE         append one JSON line per operation to FILE\n"
+           "  --quiet            no progress or informational lines\n"
+           "  --help, --version\n\n"
+           "Exit codes: 0 done, 1 no answer or a step failed, 2 usage, 3 a file is unreadable or "
+           "invalid.\n";
+}
+
+const char* CommandHelp(const std::string& command) {
+    const CommandInfo* c = FindCommand(command);
+    return c ? c->help : nullptr;
+}
+
+bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
+    const CommandInfo* cmd = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        std::string inlineValue;
+        bool hasInline = false;
+        if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
+            inlineValue = a.substr(a.find('=') + 1);
+            a = a.substr(0, a.find('='));
+            hasInline = true;
+        }
+        auto value = [&](std::string& out) {
+            if (hasInline) {
+                out = inlineValue;
+                return true;
+            }
+            if (i + 1 >= argc) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        auto commandOption = [&] {
+            if (!cmd || !cmd->options.count(a)) {
+                error = "unknown option " + a + (cmd ? " for " + std::string(cmd->name) : "") +
+                        " (see --help)";
+                return false;
+            }
+            return true;
+        };
+        std::string v;
+        long n = 0;
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--quiet" || a == "-q") {
+            o.quiet = true;
+        } else if (a == "--simulate") {
+            o.simulate = true;
+        } else if (a == "--sim-args") {
+            if (!value(o.simArgs)) {
+                return false;
+            }
+        } else if (a == "--log") {
+            if (!value(o.logFile)) {
+                return false;
+            }
+        } else if (a == "--device") {
+            if (!value(o.device) || o.device.empty()) {
+                error = "--device needs a path";
+                return false;
+            }
+        } else if (a == "--port") {
+            if (!value(v) || !ParseInt(v, 0, 255, n)) {
+                error = "--port " + v + ": expected a number from 0 to 255";
+                return false;
+            }
+            o.port = static_cast<int>(n);
+        } else if (a == "--com") {
+            if (!value(v)) {
+                return false;
+            }
+            auto eq = v.find('=');
+            if (eq == std::string::npos || !ParseInt(v.substr(0, eq), 0, 255, n) ||
+                eq + 1 == v.size()) {
+                error = "--com " + v + ": expected N=DEVICE with N from 0 to 255";
+                return false;
+            }
+            o.bindings.emplace_back(static_cast<int>(n), v.substr(eq + 1));
+        } else if (a.size() > 1 && a[0] == '-') {
+            if (!commandOption()) {
+                return false;
+            }
+            if (a == "--from" || a == "--to") {
+                if (!value(v) || (v != "ram" && v != "eeprom")) {
+                    error = a + " " + v + ": expected ram or eeprom";
+                    return false;
+                }
+                (a == "--from" ? o.from : o.to) = v;
+            } else if (a == "--block") {
+                if (!value(v) || !ParseInt(v, 0, 1, n)) {
+                    error = "--block " + v + ": expected 0 or 1";
+                    return false;
+                }
+                o.block = static_cast<int>(n);
+            } else if (a == "-o" || a == "--csv" || a == "--cha" || a == "--chb") {
+                if (!value(v) || v.empty()) {
+                    error = a + " needs a file name";
+                    return false;
+                }
+                (a == "-o"      ? o.output
+                 : a == "--csv" ? o.csv
+                 : a == "--cha" ? o.chaFile
+                                : o.chbFile) = v;
+            } else if (a == "--seconds") {
+                if (!value(v) || !ParsePositive(v, o.seconds)) {
+                    error = "--seconds " + v + ": expected a positive number";
+                    return false;
+                }
+            } else if (a == "--samples") {
+                if (!value(v) || !ParseInt(v, 1, 1000000000L, n)) {
+                    error = "--samples " + v + ": expected a positive whole number";
+                    return false;
+                }
+                o.samples = n;
+            } else if (a == "--retries") {
+                if (!value(v) || !ParseInt(v, 0, 100, n)) {
+                    error = "--retries " + v + ": expected a number from 0 to 100";
+                    return false;
+                }
+                o.retries = static_cast<int>(n);
+            } else if (a == "--header" || a == "--no-header") {
+                o.header = a == "--header";
+            } else if (a == "--tables" || a == "--no-tables") {
+                o.tables = a == "--tables";
+            } else if (a == "--loop") {
+                o.loop = true;
+            } else if (a == "--set") {
+                if (!value(v)) {
+                    return false;
+                }
+                // send: INDEX=VALUE, one per --set; flash: NAME=VALUE[,NAME=VALUE...]
+                std::size_t at = 0;
+                while (at <= v.size()) {
+                    std::size_t comma =
+                        cmd->name == std::string("flash") ? v.find(',', at) : std::string::npos;
+                    std::string item =
+                        v.substr(at, comma == std::string::npos ? v.npos : comma - at);
+                    auto eq = item.find('=');
+                    if (eq == std::string::npos || eq == 0 || eq + 1 == item.size()) {
+                        error = "--set " + v + ": expected NAME=VALUE";
+                        return false;
+                    }
+                    std::string name = item.substr(0, eq), val = item.substr(eq + 1);
+                    if (cmd->name == std::string("flash")) {
+                        o.headerSets.emplace_back(name, val);
+                    } else {
+                        long idx = 0, word = 0;
+                        if (!ParseInt(name, 0, 14, idx) || !ParseInt(val, 0, 65535, word) ||
+                            (idx == 6 && word > 3)) {
+                            error = "--set " + item +
+                                    ": expected INDEX=VALUE, INDEX 0..14, VALUE 0..65535 (word 6: "
+                                    "0..3)";
+                            return false;
+                        }
+                        o.sets.emplace_back(static_cast<int>(idx), static_cast<unsigned>(word));
+                    }
+                    if (comma == std::string::npos) {
+                        break;
+                    }
+                    at = comma + 1;
+                }
+            }
+        } else if (!cmd && o.command.empty()) {
+            cmd = FindCommand(a);
+            if (!cmd && a != "__probe") {
+                error = "unknown command " + a + " (see --help)";
+                return false;
+            }
+            o.command = a;
+        } else {
+            o.args.push_back(a);
+        }
+    }
+    if (o.help || o.version || o.command == "__probe") {
+        return true;
+    }
+    if (o.command.empty()) {
+        error = "no command given (see --help)";
+        return false;
+    }
+    const std::string& c = o.command;
+    auto argCount = [&](std::size_t want) {
+        if (o.args.size() != want) {
+            error = c + ": expected " + std::to_string(want) + " argument" +
+                    (want == 1 ? "" : "s") + " (see " + c + " --help)";
+            return false;
+        }
+        return true;
+    };
+    if (c == "teach" || c == "refresh") {
+        if (!argCount(1)) {
+            return false;
+        }
+        if (o.args[0] != "a" && o.args[0] != "b") {
+            error = c + " " + o.args[0] + ": expected a or b";
+            return false;
+        }
+    } else if (c == "diff") {
+        return argCount(2);
+    } else if (c == "get") {
+        if (o.from.empty()) {
+            error = "get needs --from ram|eeprom";
+            return false;
+        }
+        if (!o.output.empty() && o.block != 0) {
+            error = "get -o saves block 0, as the panel does";
+            return false;
+        }
+        return argCount(0);
+    } else if (c == "send") {
+        if (o.to.empty()) {
+            error = "send needs --to ram|eeprom";
+            return false;
+        }
+        if (o.args.size() + (o.sets.empty() ? 0 : 1) != 1) {
+            error = "send needs either a parameter file or --set INDEX=VALUE";
+            return false;
+        }
+    } else if (c == "scope") {
+        if (o.seconds > 0 && o.samples > 0) {
+            error = "scope takes --seconds or --samples, not both";
+            return false;
+        }
+        return argCount(0);
+    } else {
+        return argCount(0);
+    }
+    return true;
+}
+
+// ---- JSON ----
+
+std::string Json::quote(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void Json::key(const std::string& k) {
+    if (!body_.empty()) {
+        body_ += ",";
+    }
+    body_ += quote(k) + ":";
+}
+
+Json& Json::add(const std::string& k, const std::string& value) {
+    key(k);
+    body_ += quote(value);
+    return *this;
+}
+
+Json& Json::add(const std::string& k, long long value) {
+    key(k);
+    body_ += std::to_string(value);
+    return *this;
+}
+
+Json& Json::add(const std::string& k, double value) {
+    key(k);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", value);
+    body_ += buf;
+    return *this;
+}
+
+Json& Json::add(const std::string& k, bool value) {
+    key(k);
+    body_ += value ? "true" : "false";
+    return *this;
+}
+
+Json& Json::raw(const std::string& k, const std::string& json) {
+    key(k);
+    body_ += json;
+    return *this;
+}

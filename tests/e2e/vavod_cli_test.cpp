@@ -1,0 +1,331 @@
+// zel-vavod-cli from outside, against zel-sensor-sim over a pty: every command, its files and
+// frames against the panel's, and its exit codes.
+#include "harness.h"
+
+#include "calib/calib.h"
+#include "core/state.h"
+#include "link/link.h"
+#include "params/params.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    std::string out, err;
+    double seconds = 0;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        FILE* o = std::freopen(out.c_str(), "w", stdout);
+        FILE* e = std::freopen(err.c_str(), "w", stderr);
+        (void)o;
+        (void)e;
+        std::vector<char*> argv{const_cast<char*>(ZEL_CLI_EXE)};
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::unsetenv("QT_QPA_PLATFORM"); // the tool chooses its platform itself
+        ::execv(ZEL_CLI_EXE, argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int Reap(pid_t pid, double timeout) {
+    int status = 0;
+    for (int i = 0; i < timeout * 100; ++i) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        ::usleep(10000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -2;
+}
+
+class CliE2E : public SimLinkTest {
+  protected:
+    CliRun cli(std::vector<std::string> args, double timeout = 60) {
+        CliRun r;
+        std::string out = tempDir + "/cli.out", err = tempDir + "/cli.err";
+        double t0 = Timer();
+        r.code = Reap(Spawn(args, out, err), timeout);
+        r.seconds = Timer() - t0;
+        r.out = Slurp(out);
+        r.err = Slurp(err);
+        return r;
+    }
+    // The same with the simulator's port in use.
+    CliRun onSim(std::vector<std::string> args, double timeout = 60) {
+        args.push_back("--device");
+        args.push_back(sim->ptyPath());
+        return cli(args, timeout);
+    }
+    std::vector<std::string> framesReceived(const std::vector<std::string>& orders) {
+        std::vector<std::string> frames;
+        for (const auto& line : simLog()) {
+            auto at = line.find(" RX ");
+            if (at == std::string::npos) {
+                continue;
+            }
+            std::string bytes = line.substr(at + 4);
+            for (const auto& o : orders) {
+                if (bytes.rfind("00 55 " + o, 0) == 0) {
+                    frames.push_back(bytes);
+                }
+            }
+        }
+        return frames;
+    }
+    std::string write(const std::string& name, const std::string& text) {
+        std::string path = tempDir + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+};
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string CalibFile(unsigned base, const char* header) {
+    std::ostringstream out;
+    out << "[HEADER]\n" << header << "[XFLASH]\n";
+    for (int k = 0; k < 1024; ++k) {
+        out << base + (1023 - k) << "\n";
+    }
+    return out.str();
+}
+
+} // namespace
+
+TEST_F(CliE2E, UsageErrorsExitTwoWithoutOpeningThePort) {
+    startSim({"--baud", "0"});
+    EXPECT_EQ(cli({"--version"}).out, "zel-vavod-cli V2.0\n");
+    CliRun help = cli({"flash", "--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(Has(help.out, "--retries N"));
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"bogus"},
+        {"info", "--bogus"},
+        {"get"},
+        {"get", "--from", "flash"},
+        {"get", "--from", "ram", "--block", "1", "-o", "x.cfg"},
+        {"teach", "c"},
+        {"send", "--to", "ram"},
+        {"send", "--to", "ram", "--set", "6=4"},
+        {"scope", "--seconds", "1", "--samples", "3"},
+        {"flash", "--retries", "x"},
+        {"diff", "ram"},
+    };
+    for (auto args : bad) {
+        args.push_back("--device");
+        args.push_back(sim->ptyPath());
+        CliRun r = cli(args);
+        EXPECT_EQ(r.code, 2) << args[0];
+        EXPECT_TRUE(Has(r.err, "Usage: zel-vavod-cli")) << r.err;
+    }
+    EXPECT_TRUE(framesReceived({""}).empty()) << "a frame reached the sensor";
+}
+
+TEST_F(CliE2E, NoAnswerAndUnopenablePortExitOne) {
+    startSim({"--baud", "0", "--silent", "5"});
+    CliRun silent = onSim({"info"});
+    EXPECT_EQ(silent.code, 1);
+    EXPECT_TRUE(Has(silent.err, "Timeout-RS-232...")) << silent.err;
+    EXPECT_LT(silent.seconds, 5.0);
+    CliRun missing = cli({"info", "--device", tempDir + "/no-such-port"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(Has(missing.err, "No serial port found")) << missing.err;
+}
+
+TEST_F(CliE2E, InvalidFilesExitThreeNamingLineAndNothingIsSent) {
+    startSim({"--baud", "0"});
+    CliRun badParams = onSim({"send", "--to", "eeprom", write("p.cfg", "1\n2\nthree\n")});
+    EXPECT_EQ(badParams.code, 3);
+    EXPECT_TRUE(Has(badParams.err, "p.cfg:3: \"three\"")) << badParams.err;
+    CliRun shortParams = onSim({"diff", write("s.cfg", "1 2 3\n"), "ram"});
+    EXPECT_EQ(shortParams.code, 3);
+    CliRun badCalib = onSim({"flash", "--cha", write("a.dat", "[HEADER]\nH1 1\n[XFLASH]\n1\n2\n")});
+    EXPECT_EQ(badCalib.code, 3);
+    EXPECT_TRUE(Has(badCalib.err, "a.dat:")) << badCalib.err;
+    EXPECT_TRUE(framesReceived({""}).empty()) << "a frame reached the sensor";
+}
+
+// What `get -o` writes is the panel's own save of the same block, byte for byte.
+TEST_F(CliE2E, SendSetGetFileDiffAndInfo) {
+    startSim({"--baud", "0", "--latency", "0"});
+    ASSERT_EQ(
+        onSim({"send", "--to", "ram", "--set", "1=600", "--set", "6=3", "--set", "12=77"}).code, 0);
+    std::string cliFile = tempDir + "/cli.cfg";
+    ASSERT_EQ(onSim({"get", "--from", "ram", "-o", cliFile}).code, 0);
+
+    CliRun diff = onSim({"diff", "ram", "eeprom", "--json"});
+    EXPECT_EQ(diff.code, 1);
+    EXPECT_TRUE(Has(diff.out, "{\"index\":1,\"a\":600,\"b\":512,\"name\":\"referenceA\"}"))
+        << diff.out;
+    EXPECT_TRUE(Has(diff.out, "{\"index\":12,\"a\":77,\"b\":0")) << diff.out;
+    EXPECT_EQ(onSim({"diff", cliFile, "ram"}).code, 0);
+    ASSERT_EQ(onSim({"send", "--to", "eeprom", cliFile}).code, 0);
+    EXPECT_EQ(onSim({"diff", "eeprom", "ram"}).code, 0);
+
+    CliRun info = onSim({"info", "--json"});
+    EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_TRUE(Has(info.out, "\"hardware\":0,\"firmware\":\"V2.0\"")) << info.out;
+    EXPECT_TRUE(Has(info.out, "{\"index\":1,\"value\":600,\"name\":\"referenceA\"")) << info.out;
+
+    // The panel, on the same sensor: Get from RAM, then Send to a file.
+    openLink();
+    CC_BTNGet(pA, MAIN_BTNGET, EVENT_COMMIT, nullptr, 0, 0);
+    std::string guiFile = tempDir + "/gui.cfg";
+    QueueFileSelectAnswer(guiFile);
+    target = DATFILE;
+    CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);
+    ASSERT_FALSE(Slurp(guiFile).empty());
+    EXPECT_EQ(Slurp(cliFile), Slurp(guiFile));
+}
+
+TEST_F(CliE2E, TeachRefreshAndReset) {
+    startSim({"--baud", "0", "--latency", "0"});
+    for (std::vector<std::string> args : {std::vector<std::string>{"teach", "a"},
+                                          {"teach", "b"},
+                                          {"refresh", "a"},
+                                          {"refresh", "b"},
+                                          {"reset"}}) {
+        CliRun r = onSim(args);
+        EXPECT_EQ(r.code, 0) << args[0] << r.err;
+    }
+    std::vector<std::string> teach = framesReceived({"00 06"});
+    ASSERT_EQ(teach.size(), 2u);
+    EXPECT_EQ(teach[0].substr(12, 5), "00 00"); // channel A
+    EXPECT_EQ(teach[1].substr(12, 5), "00 01"); // channel B
+    EXPECT_EQ(framesReceived({"00 0B", "00 0C", "00 0D"}).size(), 3u);
+    // Reset brought RAM back to the EEPROM, which teach never touched.
+    EXPECT_EQ(onSim({"diff", "ram", "eeprom"}).code, 0);
+}
+
+TEST_F(CliE2E, ScopeWritesCsvAndEndsCleanlyOnCtrlC) {
+    startSim({"--latency", "0"});
+    CliRun n = onSim({"scope", "--samples", "20"});
+    EXPECT_EQ(n.code, 0) << n.err;
+    std::istringstream rows(n.out);
+    std::string line;
+    std::getline(rows, line);
+    EXPECT_EQ(line, "t_s,raw_a,raw_b,in_state,out_state,ref_a,up_a,lo_a,ref_b,up_b,lo_b");
+    int count = 0;
+    while (std::getline(rows, line)) {
+        ++count;
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), 10) << line;
+        EXPECT_TRUE(Has(line, ",512,612,412,512,612,412")) << line;
+    }
+    EXPECT_EQ(count, 20);
+    EXPECT_TRUE(Has(n.err, "20 samples")) << n.err;
+
+    std::string csv = tempDir + "/scope.csv";
+    pid_t pid = Spawn({"scope", "--seconds", "60", "--csv", csv, "--device", sim->ptyPath()},
+                      tempDir + "/o", tempDir + "/e");
+    ::usleep(1500000);
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(Reap(pid, 5), 0);
+    std::string text = Slurp(csv);
+    EXPECT_GT(std::count(text.begin(), text.end(), '\n'), 10);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_TRUE(Has(Slurp(tempDir + "/e"), "0 time-outs"));
+}
+
+TEST_F(CliE2E, SensorUnpluggedMidScopeEndsWithOneLine) {
+    startSim({"--latency", "0", "--unplug-after", "30"});
+    CliRun r = onSim({"scope", "--seconds", "30"}, 20);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_LT(r.seconds, 5.0);
+    EXPECT_TRUE(Has(r.err, "zel-vavod-cli: ")) << r.err;
+}
+
+// The CLI programs with the calibration panel's frames, in its order, from the same files.
+TEST_F(CliE2E, FlashFramesMatchThePanels) {
+    std::string a = write("A.DAT", CalibFile(0xA000, "H1\t11\nH2\t22\nH3\t1.5\nH4\t44\nH5\t55\n"));
+    std::string b =
+        write("B.DAT", CalibFile(0xB000, "H1\t111\nH2\t222\nH3\t0.25\nH4\t444\nH5\t555\n"));
+    startSim({"--baud", "0", "--latency", "0"});
+    std::string log = tempDir + "/ops.jsonl";
+    CliRun r = onSim({"flash", "--cha", a, "--chb", b, "--set", "H4B=4444", "--log", log});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::vector<std::string> flashOrders = {"00 B4", "00 B6", "00 17"};
+    std::vector<std::string> fromCli = framesReceived(flashOrders);
+    EXPECT_EQ(fromCli.size(), 2u + 2 * (4 + 128));
+    EXPECT_TRUE(Has(Slurp(log), "\"command\":\"flash\",\"outcome\":\"ok\",\"failed_pages\":[]"));
+    EXPECT_TRUE(Has(Slurp(log), "\"hardware\":0,\"firmware\":\"V2.0\""));
+
+    sim->signal(SIGTERM);
+    sim->wait(5);
+    startSim({"--baud", "0", "--latency", "0"});
+    openLink();
+    ClearCalibration();
+    QueueFileSelectAnswer(a);
+    ClickCtrl(pCalib, CAL_BTNFILECHA);
+    pump(0.01);
+    QueueFileSelectAnswer(b);
+    ClickCtrl(pCalib, CAL_BTNFILECHB);
+    pump(0.01);
+    SetCtrlVal(pCalib, CAL_H4B, 4444u);
+    ClickCtrl(pCalib, CAL_BTNWRITE);
+    pump(0.01);
+    EXPECT_EQ(fromCli, framesReceived(flashOrders));
+}
+
+TEST_F(CliE2E, FlashNamesFailedPagesAndRetriesThem) {
+    std::string a = write("A.DAT", CalibFile(0xA000, "H1\t11\nH2\t22\nH3\t1.5\nH4\t44\nH5\t55\n"));
+    startSim({"--baud", "0", "--latency", "0", "--drop", "0.02", "--seed", "3"});
+    CliRun once = onSim({"flash", "--cha", a, "--no-header", "--json"});
+    EXPECT_EQ(once.code, 1);
+    EXPECT_TRUE(Has(once.out, "\"ok\":false")) << once.out;
+    // The same sensor and the same lost frames again, this time with retries.
+    sim->signal(SIGTERM);
+    sim->wait(5);
+    startSim({"--baud", "0", "--latency", "0", "--drop", "0.02", "--seed", "3"});
+    CliRun retried = onSim({"flash", "--cha", a, "--no-header", "--retries", "5", "--json"});
+    EXPECT_EQ(retried.code, 0) << retried.out << retried.err;
+    EXPECT_FALSE(Has(retried.out, "\"retried_pages\":[]")) << retried.out;
+}
+
+TEST_F(CliE2E, ScanProbesAllPortsAtOnce) {
+    startSim({"--latency", "0"});
+    std::vector<std::string> args = {"scan", "--json", "--com", "20=" + sim->ptyPath()};
+    std::vector<std::unique_ptr<zelsim::SimProcess>> silent;
+    for (int i = 0; i < 3; ++i) {
+        silent.push_back(std::make_unique<zelsim::SimProcess>(
+            ZEL_SIM_EXE, std::vector<std::string>{"--silent", "5"}));
+        args.push_back("--com");
+        args.push_back(std::to_string(21 + i) + "=" + silent.back()->ptyPath());
+    }
+    CliRun r = cli(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "\"port\":20,\"device\":\"" + sim->ptyPath() +
+                               "\",\"answers\":true,\"hardware\":0,\"firmware\":\"V2.0\""))
+        << r.out;
+    EXPECT_TRUE(
+        Has(r.out, "\"port\":21,\"device\":\"" + silent[0]->ptyPath() + "\",\"answers\":false"))
+        << r.out;
+    // Four silent time-outs one after another would take 6 s.
+    EXPECT_LT(r.seconds, 5.0);
+}
