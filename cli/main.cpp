@@ -115,9 +115,12 @@ std::string FindPanelFile(const std::string& exeDir) {
     return candidates[0];
 }
 
-void OnLost(int) {
-    g_lost = true;
-    StopScope();
+// The link closed the port that went away; the tool ends what it was doing.
+void OnPortState(int, bool lost) {
+    if (lost) {
+        g_lost = true;
+        StopScope();
+    }
 }
 
 void OnInterrupt() {
@@ -150,7 +153,6 @@ bool StartProgram() {
         return false;
     }
     InstallTerminationHandler(OnInterrupt);
-    SetComLostHandler(OnLost);
     for (const auto& [n, dev] : g_opts.bindings) {
         BindComPort(n, dev);
     }
@@ -158,6 +160,8 @@ bool StartProgram() {
     GetProjectDir(proj_dir);
     SetupStripChart();
     InitVars();
+    SetPortStateObserver(&OnPortState);
+    SetReopenLostPort(false); // the tool itself decides when to open the port again
     ClearCalibration();
     if (g_opts.port >= 0) {
         com = g_opts.port;

@@ -43,6 +43,7 @@ char g_lostText[kStatusLen] = "";
 PortStateObserver g_portObserver = nullptr;
 int g_waitDepth = 0;    // waits running (a reopen never runs nested in one)
 int g_longSequence = 0; // X-FLASH programming and the like
+bool g_reopen = true;
 
 struct WaitScope {
     WaitScope() { ++g_waitDepth; }
@@ -92,7 +93,9 @@ void OnComLost(int port) {
     if (g_portObserver) {
         g_portObserver(port, true);
     }
-    SetPeriodicCall(1.0, &CheckLostPort);
+    if (g_reopen) {
+        SetPeriodicCall(1.0, &CheckLostPort);
+    }
 }
 } // namespace
 
@@ -512,6 +515,10 @@ const char* PortLostText() {
 
 void SetPortStateObserver(PortStateObserver observer) {
     g_portObserver = observer;
+}
+
+void SetReopenLostPort(bool on) {
+    g_reopen = on;
 }
 
 void BeginLongSequence() {

@@ -56,6 +56,9 @@ void CountTimeout();
 bool PortLost();
 // "Port COM1 lost (/dev/ttyUSB0)"
 const char* PortLostText();
+// Whether a lost port is looked for and reopened (on by default; a tool that opens the port
+// itself switches it off).
+void SetReopenLostPort(bool on);
 // Called by the platform's once-a-second check while a port is lost.
 void CheckLostPort();
 // The shell shows the state in the port selector: told whenever a port is lost or back.
