@@ -46,6 +46,8 @@ StripChart::StripChart(QWidget* host, int traces) : QObject(host) {
     view_ = new QChartView(chart_, host);
     view_->setRenderHint(QPainter::Antialiasing, false);
     view_->setAccessibleName("Strip chart");
+    // Nothing to operate in the chart: Tab passes it by, as it does its host.
+    view_->setFocusPolicy(Qt::NoFocus);
     auto* layout = new QVBoxLayout(host);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);

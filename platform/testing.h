@@ -33,3 +33,53 @@ void PostCtrlEvent(int panel, int control, int event);
 std::vector<std::vector<double>> StripChartTraces(int panel, int control);
 // Whether a panel is shown.
 bool PanelVisible(int panel);
+
+// What a screen reader finds on a bound control.
+struct AccessibleControl {
+    int control = 0;
+    std::string objectName, name, description;
+    std::vector<std::string> labelledBy; // the labels and group boxes naming it
+    std::vector<std::string> actions;
+    bool tabStop = false; // reachable with Tab
+};
+std::vector<AccessibleControl> AccessibleControls(int panel);
+// Runs a control's accessibility action ("Press", "Toggle", ...) as a screen reader would.
+bool DoAccessibleAction(int panel, int control, const std::string& action);
+
+// Events as they reach the controls' callbacks, recorded from the call on (clears the record).
+struct DispatchedEvent {
+    int panel, control, event;
+    bool operator==(const DispatchedEvent&) const = default;
+};
+void RecordEvents(bool on);
+std::vector<DispatchedEvent> RecordedEvents();
+
+// Notifications sent to screen readers about bound controls, recorded from the call on.
+struct Announcement {
+    int panel, control;
+    std::string kind; // "description" or "value"
+    std::string text; // the name, description or value after the change
+};
+void RecordAnnouncements(bool on);
+std::vector<Announcement> RecordedAnnouncements();
+
+// The keyboard: shows the panel's window and makes it the active one; keys go to the widget
+// with the focus. `keys` is a key sequence such as "Alt+S", "Tab", "Space", "Return", "Esc".
+bool ActivatePanelWindow(int panel);
+void PressKeys(const std::string& keys);
+void TypeText(const std::string& text);
+// The control holding the keyboard focus (0 for none), or its object name.
+int FocusedCtrl(int panel);
+std::string FocusedObjectName();
+// A real mouse click in the middle of a control.
+void MouseClick(int panel, int control);
+// Mnemonic letters of a panel: the shown text of each button or field label carrying one,
+// with its letter (upper case), and the object name of the widget it reaches.
+struct Mnemonic {
+    char key;
+    std::string text, target;
+};
+std::vector<Mnemonic> Mnemonics(int panel);
+// Runs the event pump until no button of any panel is held down any more (a mnemonic or a
+// screen reader's Press shows the button down for 100 ms), at most `maxSeconds` real time.
+bool FinishClicks(double maxSeconds = 2.0);

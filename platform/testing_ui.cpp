@@ -5,8 +5,17 @@
 #include "ui_internal.h"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QKeySequence>
+#include <QLabel>
+#include <QTest>
 
+#include <algorithm>
+#include <cctype>
 #include <deque>
 #include <map>
 #include <utility>
@@ -44,7 +53,38 @@ void AnswerFileSelect(const FileSelectRequest& r, std::string& path) {
     }
 }
 
+bool g_recordEvents = false;
+std::vector<DispatchedEvent> g_events;
+
+void RecordEvent(int panel, int control, int event) {
+    if (g_recordEvents) {
+        g_events.push_back({panel, control, event});
+    }
+}
+
+bool g_recordAnnouncements = false;
+std::vector<Announcement> g_announcements;
+
+void RecordAnnouncement(int panel, int control, const char* kind, const QString& text) {
+    if (g_recordAnnouncements) {
+        g_announcements.push_back({panel, control, kind, text.toStdString()});
+    }
+}
+
+// The panel's own widgets, without those of panels loaded into it.
+bool OwnWidget(const Panel& p, const QWidget* w) {
+    for (const auto& [h, other] : Panels()) {
+        if (other.widget && other.widget != p.widget && p.widget->isAncestorOf(other.widget) &&
+            (other.widget == w || other.widget->isAncestorOf(w))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 [[maybe_unused]] const bool g_installed = [] {
+    SetEventObserver(&RecordEvent);
+    SetAnnouncementObserver(&RecordAnnouncement);
     SetTextWriteObserver(&RecordText);
     SetFileSelectScript(&AnswerFileSelect);
     return true;
@@ -114,4 +154,195 @@ std::vector<std::vector<double>> StripChartTraces(int panel, int control) {
 bool PanelVisible(int panel) {
     Panel* p = FindPanel(panel);
     return p && p->widget->isVisible();
+}
+
+std::vector<AccessibleControl> AccessibleControls(int panel) {
+    std::vector<AccessibleControl> out;
+    Panel* p = FindPanel(panel);
+    if (!p) {
+        return out;
+    }
+    for (auto& [id, c] : p->controls) {
+        AccessibleControl a;
+        a.control = id;
+        a.objectName = c.widget->objectName().toStdString();
+        a.tabStop = (c.widget->focusPolicy() & Qt::TabFocus) != 0;
+        if (QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(c.widget)) {
+            a.name = iface->text(QAccessible::Name).toStdString();
+            a.description = iface->text(QAccessible::Description).toStdString();
+            for (const auto& [other, relation] : iface->relations(QAccessible::Label)) {
+                a.labelledBy.push_back(other->text(QAccessible::Name).toStdString());
+            }
+            if (QAccessibleActionInterface* act = iface->actionInterface()) {
+                for (const QString& n : act->actionNames()) {
+                    a.actions.push_back(n.toStdString());
+                }
+            }
+        }
+        out.push_back(a);
+    }
+    return out;
+}
+
+bool DoAccessibleAction(int panel, int control, const std::string& action) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return false;
+    }
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(c->widget);
+    QAccessibleActionInterface* act = iface ? iface->actionInterface() : nullptr;
+    QString name = QString::fromStdString(action);
+    if (!act || !act->actionNames().contains(name)) {
+        return false;
+    }
+    act->doAction(name);
+    return true;
+}
+
+void RecordEvents(bool on) {
+    g_recordEvents = on;
+    g_events.clear();
+}
+
+std::vector<DispatchedEvent> RecordedEvents() {
+    return g_events;
+}
+
+void RecordAnnouncements(bool on) {
+    g_recordAnnouncements = on;
+    g_announcements.clear();
+}
+
+std::vector<Announcement> RecordedAnnouncements() {
+    return g_announcements;
+}
+
+bool ActivatePanelWindow(int panel) {
+    Panel* p = FindPanel(panel);
+    if (!p) {
+        return false;
+    }
+    DisplayPanel(panel);
+    QWidget* window = p->widget->window();
+    window->show();
+    window->activateWindow();
+    return QTest::qWaitForWindowActive(window);
+}
+
+void PressKeys(const std::string& keys) {
+    QWidget* target = QApplication::focusWidget();
+    if (!target) {
+        target = QApplication::activeWindow();
+    }
+    if (!target) {
+        return;
+    }
+    QKeySequence seq = QKeySequence::fromString(QString::fromStdString(keys));
+    for (int i = 0; i < seq.count(); ++i) {
+        QKeyCombination k = seq[i];
+        QTest::keyClick(target, k.key(), k.keyboardModifiers());
+        if (QWidget* now = QApplication::focusWidget()) {
+            target = now;
+        }
+    }
+}
+
+void TypeText(const std::string& text) {
+    if (QWidget* target = QApplication::focusWidget()) {
+        QTest::keyClicks(target, QString::fromStdString(text));
+    }
+}
+
+int FocusedCtrl(int panel) {
+    Panel* p = FindPanel(panel);
+    QWidget* f = QApplication::focusWidget();
+    if (!p || !f) {
+        return 0;
+    }
+    // A spin box hands its focus to its line edit.
+    for (QWidget* w = f; w; w = w->parentWidget()) {
+        for (auto& [id, c] : p->controls) {
+            if (c.widget.data() == w && c.callback) {
+                return id;
+            }
+        }
+        for (auto& [id, c] : p->controls) {
+            if (c.widget.data() == w) {
+                return id;
+            }
+        }
+    }
+    return 0;
+}
+
+std::string FocusedObjectName() {
+    QWidget* f = QApplication::focusWidget();
+    if (f && f->parentWidget() && qobject_cast<QAbstractSpinBox*>(f->parentWidget())) {
+        f = f->parentWidget();
+    }
+    return f ? f->objectName().toStdString() : std::string();
+}
+
+void MouseClick(int panel, int control) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return;
+    }
+    // A switch or radio button reacts on its box and caption only, which start at its left.
+    QPoint at = c->widget->rect().center();
+    if (c->kind == Kind::Toggle || c->kind == Kind::Radio) {
+        at.setX(std::min(8, at.x()));
+    }
+    QTest::mouseClick(c->widget, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+std::vector<Mnemonic> Mnemonics(int panel) {
+    std::vector<Mnemonic> out;
+    Panel* p = FindPanel(panel);
+    if (!p) {
+        return out;
+    }
+    auto add = [&](const QString& text, const QWidget* target) {
+        int at = 0;
+        while ((at = text.indexOf('&', at)) >= 0 && at + 1 < text.size()) {
+            if (text[at + 1] != '&') {
+                out.push_back({static_cast<char>(std::toupper(text[at + 1].toLatin1())),
+                               text.toStdString(), target->objectName().toStdString()});
+                return;
+            }
+            at += 2;
+        }
+    };
+    for (QWidget* w : p->widget->findChildren<QWidget*>()) {
+        if (!OwnWidget(*p, w)) {
+            continue;
+        }
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            add(b->text(), b);
+        } else if (auto* l = qobject_cast<QLabel*>(w); l && l->buddy()) {
+            add(l->text(), l->buddy());
+        }
+    }
+    return out;
+}
+
+bool FinishClicks(double maxSeconds) {
+    auto anyDown = [] {
+        for (auto& [h, p] : Panels()) {
+            for (auto& [id, c] : p.controls) {
+                auto* b = qobject_cast<QAbstractButton*>(c.widget.data());
+                if (b && b->isDown()) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    QElapsedTimer t;
+    t.start();
+    while (anyDown() && t.elapsed() < maxSeconds * 1000) {
+        ProcessSystemEvents();
+    }
+    ProcessSystemEvents();
+    return !anyDown();
 }

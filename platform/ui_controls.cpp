@@ -3,6 +3,7 @@
 #include "ui_internal.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -30,9 +31,16 @@ int SetText(Control& c, const QString& text) {
         g_textObserver(c.panel, c.id, text);
     }
     switch (c.kind) {
-    case Kind::Text:
-        static_cast<QLineEdit*>(c.widget.data())->setText(text);
+    case Kind::Text: {
+        auto* line = static_cast<QLineEdit*>(c.widget.data());
+        line->setText(text);
+        if (line->isReadOnly()) {
+            // A message line: its description is the message, so a screen reader hears each one.
+            DescribeState(c, text);
+            AnnounceValue(c, text);
+        }
         return 0;
+    }
     case Kind::TextBox:
         static_cast<QPlainTextEdit*>(c.widget.data())->setPlainText(text);
         return 0;
@@ -43,6 +51,7 @@ int SetText(Control& c, const QString& text) {
     case Kind::Toggle:
     case Kind::Radio:
         static_cast<QAbstractButton*>(c.widget.data())->setText(text);
+        c.widget->setAccessibleName(QString(text).remove('&'));
         return 0;
     default:
         return UIE_NO_CONTROL;
@@ -61,9 +70,12 @@ int SetCtrlVal(int panel, int control, int value) {
     QWidget* w = c->widget;
     switch (c->kind) {
     case Kind::Toggle:
-    case Kind::Radio:
+    case Kind::Radio: {
+        // Only the operator's changes are events; the program's own writes stay quiet.
+        QSignalBlocker quiet(w);
         static_cast<QAbstractButton*>(w)->setChecked(value != 0);
         return 0;
+    }
     case Kind::Ring: {
         auto* r = static_cast<QComboBox*>(w);
         int idx = r->findData(value);
@@ -78,9 +90,11 @@ int SetCtrlVal(int panel, int control, int value) {
     }
     case Kind::Numeric:
         static_cast<QSpinBox*>(w)->setValue(value);
+        RememberFieldValue(*c);
         return 0;
     case Kind::Real:
         static_cast<QDoubleSpinBox*>(w)->setValue(value);
+        RememberFieldValue(*c);
         return 0;
     case Kind::Led:
         SetLed(*c, value != 0);
@@ -115,6 +129,7 @@ int SetCtrlVal(int panel, int control, double value) {
     }
     if (c->kind == Kind::Real) {
         static_cast<QDoubleSpinBox*>(c->widget.data())->setValue(value);
+        RememberFieldValue(*c);
         return 0;
     }
     if (c->kind == Kind::Text || c->kind == Kind::TextBox || c->kind == Kind::Label) {

@@ -44,7 +44,7 @@ void SetLed(Control& c, bool on) {
         on ? QColor(color.isEmpty() ? QString("#22dd33") : color) : QColor(0x3a, 0x3a, 0x3a);
     int size = std::max(8, std::min(label->width(), label->height()));
     label->setPixmap(LedFace(fill, size));
-    label->setAccessibleDescription(on ? "on" : "off");
+    DescribeState(c, on ? "on" : "off");
 }
 
 QColor ToQColor(int rgb) {

@@ -70,6 +70,11 @@ Kind KindOf(QWidget* w);
 // callback that waits never runs inside a widget's own input handler. Control 0 is the panel.
 void Post(int panel, int control, int event, int d1 = 0, int d2 = 0);
 
+// The value a numeric field showed when last committed or written by the program; Escape
+// goes back to it.
+inline constexpr const char* kShownValue = "zelShownValue";
+void RememberFieldValue(Control& c);
+
 // Shows a text in a text, label or button control; UIE_NO_CONTROL for other kinds.
 int SetText(Control& c, const QString& text);
 
@@ -80,6 +85,21 @@ QColor ToQColor(int rgb);
 // Sees every text written to a control. Null unless a test build installs one.
 using TextWriteObserver = void (*)(int panel, int control, const QString& text);
 void SetTextWriteObserver(TextWriteObserver observer);
+
+// Sees every event as it is handed to a control's callback. Null unless a test build installs
+// one.
+using EventObserver = void (*)(int panel, int control, int event);
+void SetEventObserver(EventObserver observer);
+
+// What screen readers are told of a control: its description now says `text` (LED states,
+// messages), or its value changed to `text` (displays). Qt raises the description event itself.
+void DescribeState(Control& c, const QString& text);
+void AnnounceValue(Control& c, const QString& text);
+// Sees each of those. Null unless a test build installs one: off-screen there is no screen
+// reader for Qt to talk to.
+using AnnouncementObserver = void (*)(int panel, int control, const char* kind,
+                                      const QString& text);
+void SetAnnouncementObserver(AnnouncementObserver observer);
 
 struct FileSelectRequest {
     std::string directory, fileName, filter, title;

@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -39,8 +41,8 @@ int g_argc = 1;
 char g_arg0[] = "zel-vavod";
 char* g_argv[] = {g_arg0, nullptr};
 bool g_closingAllowed = false;
-
-// Right double clicks on pictures, and the close request of a top-level panel.
+EventObserver g_eventObserver = nullptr;
+AnnouncementObserver g_announcementObserver = nullptr;
 
 // Right double clicks on pictures, and the close request of a top-level panel.
 class EventFilter : public QObject {
@@ -74,6 +76,32 @@ class EventFilter : public QObject {
     int control_;
 };
 
+// Escape in a numeric field drops the pending edit and shows again the value the program holds.
+class FieldKeys : public QObject {
+  public:
+    explicit FieldKeys(QAbstractSpinBox* field) : QObject(field), field_(field) {}
+
+  protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override {
+        if (ev->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(ev)->key() == Qt::Key_Escape && !field_->isReadOnly()) {
+            QVariant shown = field_->property(kShownValue);
+            QSignalBlocker quiet(field_);
+            if (auto* sb = qobject_cast<QSpinBox*>(field_)) {
+                sb->setValue(shown.toInt());
+            } else if (auto* db = qobject_cast<QDoubleSpinBox*>(field_)) {
+                db->setValue(shown.toDouble());
+            }
+            field_->selectAll();
+            return true;
+        }
+        return QObject::eventFilter(obj, ev);
+    }
+
+  private:
+    QAbstractSpinBox* field_;
+};
+
 void Connect(Panel& p, Control& c) {
     int panel = p.handle;
     int id = c.id;
@@ -90,9 +118,21 @@ void Connect(Panel& p, Control& c) {
     case Kind::Toggle:
     case Kind::Radio: {
         auto* b = static_cast<QAbstractButton*>(w);
-        c.connections.push_back(QObject::connect(b, &QAbstractButton::pressed,
-                                                 [=] { Post(panel, id, EVENT_LEFT_CLICK); }));
-        c.connections.push_back(QObject::connect(b, &QAbstractButton::clicked, [=] {
+        // A click emits pressed, toggled, released, clicked; a screen reader's Toggle action
+        // (QAbstractButton::toggle) emits toggled alone. Posting the change from `toggled`
+        // gives both the same events; the program's own writes are signal-blocked.
+        auto down = std::make_shared<bool>(false);
+        c.connections.push_back(QObject::connect(b, &QAbstractButton::pressed, [=] {
+            *down = true;
+            Post(panel, id, EVENT_LEFT_CLICK);
+        }));
+        c.connections.push_back(
+            QObject::connect(b, &QAbstractButton::released, [=] { *down = false; }));
+        c.connections.push_back(QObject::connect(b, &QAbstractButton::toggled, [=] {
+            if (!*down) {
+                Post(panel, id, EVENT_LEFT_CLICK);
+            }
+            *down = false;
             Post(panel, id, EVENT_VAL_CHANGED);
             Post(panel, id, EVENT_COMMIT);
         }));
@@ -112,8 +152,32 @@ void Connect(Panel& p, Control& c) {
         // Painting its own background makes the field opaque to Qt, so a new value repaints the
         // field alone, not the group box behind it (the raw values change with every sample).
         s->setAutoFillBackground(true);
-        c.connections.push_back(QObject::connect(s, &QAbstractSpinBox::editingFinished,
-                                                 [=] { Post(panel, id, EVENT_COMMIT); }));
+        RememberFieldValue(c);
+        c.connections.push_back(QObject::connect(s, &QAbstractSpinBox::editingFinished, [=] {
+            if (Control* cc = FindCtrl(panel, id)) {
+                RememberFieldValue(*cc);
+            }
+            Post(panel, id, EVENT_COMMIT);
+        }));
+        auto* keys = new FieldKeys(s);
+        s->installEventFilter(keys);
+        if (auto* edit = s->findChild<QLineEdit*>()) {
+            edit->installEventFilter(keys);
+        }
+        if (s->isReadOnly()) {
+            // A display: tell a screen reader each new value.
+            auto announce = [=] {
+                if (Control* cc = FindCtrl(panel, id)) {
+                    AnnounceValue(*cc, s->text());
+                }
+            };
+            if (auto* sb = qobject_cast<QSpinBox*>(s)) {
+                c.connections.push_back(QObject::connect(sb, &QSpinBox::valueChanged, announce));
+            } else if (auto* db = qobject_cast<QDoubleSpinBox*>(s)) {
+                c.connections.push_back(
+                    QObject::connect(db, &QDoubleSpinBox::valueChanged, announce));
+            }
+        }
         break;
     }
     case Kind::Picture:
@@ -150,7 +214,70 @@ void Connect(Panel& p, Control& c) {
     }
 }
 
+// A screen reader says a control's visible label: its own text, or the text of the label that
+// names it (mnemonic marks dropped); the tooltip explains what the value means.
+QString PlainLabel(QString text) {
+    text.replace("&&", QString(QChar(0x1)));
+    text.remove('&');
+    text.replace(QChar(0x1), "&");
+    return text;
+}
+
+void DescribeForScreenReaders(Panel& p, Control& c) {
+    QWidget* w = c.widget;
+    QString label;
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        label = b->text();
+    } else {
+        for (QLabel* l : p.widget->findChildren<QLabel*>()) {
+            if (l->buddy() == w) {
+                label = l->text();
+            }
+        }
+    }
+    label = PlainLabel(label);
+    if (!label.isEmpty()) {
+        w->setAccessibleName(label);
+    }
+    // An LED's description is its state, set with the LED.
+    if (c.kind != Kind::Led && w->accessibleDescription().isEmpty()) {
+        w->setAccessibleDescription(w->toolTip());
+    }
+}
+
 } // namespace
+
+void SetAnnouncementObserver(AnnouncementObserver observer) {
+    g_announcementObserver = observer;
+}
+
+void DescribeState(Control& c, const QString& text) {
+    if (c.widget->accessibleDescription() == text) {
+        return;
+    }
+    c.widget->setAccessibleDescription(text);
+    if (g_announcementObserver) {
+        g_announcementObserver(c.panel, c.id, "description", text);
+    }
+}
+
+void AnnounceValue(Control& c, const QString& text) {
+    QAccessibleValueChangeEvent ev(c.widget, text);
+    QAccessible::updateAccessibility(&ev);
+    if (g_announcementObserver) {
+        g_announcementObserver(c.panel, c.id, "value", text);
+    }
+}
+
+void SetEventObserver(EventObserver observer) {
+    g_eventObserver = observer;
+}
+
+void RememberFieldValue(Control& c) {
+    if (auto* s = qobject_cast<QAbstractSpinBox*>(c.widget.data())) {
+        s->setProperty(kShownValue, s->property("value"));
+    }
+}
 
 std::map<int, Panel>& Panels() {
     static std::map<int, Panel> panels;
@@ -243,11 +370,14 @@ void Post(int panel, int control, int event, int d1, int d2) {
                 return;
             }
             Control* c = FindCtrl(panel, control);
-            if (!c || !c->callback) {
+            // A dimmed control produces no events, even ones queued before it was dimmed.
+            if (!c || (c->kind != Kind::Timer && !c->widget->isEnabled())) {
                 return;
             }
-            // A dimmed control produces no events, even ones queued before it was dimmed.
-            if (c->kind != Kind::Timer && !c->widget->isEnabled()) {
+            if (g_eventObserver) {
+                g_eventObserver(panel, control, event);
+            }
+            if (!c->callback) {
                 return;
             }
             c->callback(panel, control, event, nullptr, d1, d2);
@@ -368,6 +498,7 @@ int BindControls(int panel, const CtrlBinding* table, std::size_t count) {
         c.callback = table[i].callback;
         Control& stored = p->controls[c.id] = c;
         Connect(*p, stored);
+        DescribeForScreenReaders(*p, stored);
     }
     return 0;
 }

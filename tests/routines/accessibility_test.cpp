@@ -1,0 +1,328 @@
+// Screen readers and the keyboard: every control is named, every accessibility action gives the
+// program the events a click gives, and the panels work with keys alone.
+#include "harness.h"
+
+#include "core/state.h"
+#include "link/frames.h"
+#include "params/params.h"
+#include "platform/testing.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+
+namespace {
+
+class AccessTest : public RoutineTest {
+  protected:
+    void SetUp() override {
+        RoutineTest::SetUp();
+        DisplayPanel(pA);
+    }
+    void TearDown() override {
+        RecordEvents(false);
+        RecordAnnouncements(false);
+        RoutineTest::TearDown();
+    }
+
+    // The events one control got, in order.
+    static std::vector<int> eventsOf(int panel, int control) {
+        std::vector<int> out;
+        for (const auto& e : RecordedEvents()) {
+            if (e.panel == panel && e.control == control) {
+                out.push_back(e.event);
+            }
+        }
+        return out;
+    }
+
+    static int val(int control) {
+        int v = 0;
+        GetCtrlVal(pA, control, &v);
+        return v;
+    }
+
+    // Pumps until `done` holds, for at most two seconds of real time (a mnemonic shows its
+    // button down for 100 ms before the click lands).
+    template <class F> static bool pumpUntil(F done) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            ProcessSystemEvents();
+        }
+        return done();
+    }
+
+    static bool pressAction(const AccessibleControl& a) {
+        return std::count(a.actions.begin(), a.actions.end(), "Press") > 0;
+    }
+    static bool toggleAction(const AccessibleControl& a) {
+        return std::count(a.actions.begin(), a.actions.end(), "Toggle") > 0;
+    }
+};
+
+const std::vector<int> kButtonClick = {EVENT_LEFT_CLICK, EVENT_COMMIT};
+const std::vector<int> kSwitchClick = {EVENT_LEFT_CLICK, EVENT_VAL_CHANGED, EVENT_COMMIT};
+
+TEST_F(AccessTest, EveryControlIsNamedAndFieldsSayWhatTheyMean) {
+    for (int panel : {pA, pCalib}) {
+        auto controls = AccessibleControls(panel);
+        ASSERT_FALSE(controls.empty());
+        for (const auto& a : controls) {
+            EXPECT_FALSE(a.name.empty()) << a.objectName;
+            if (a.tabStop) {
+                EXPECT_FALSE(a.description.empty()) << a.objectName;
+            }
+        }
+    }
+    std::map<std::string, AccessibleControl> byName;
+    for (int panel : {pA, pCalib}) {
+        for (const auto& a : AccessibleControls(panel)) {
+            byName[a.objectName] = a;
+        }
+    }
+    // The name is the visible label without its mnemonic mark, also for fields named by a label.
+    EXPECT_EQ(byName["sendButton"].name, "Send");
+    EXPECT_EQ(byName["targetEeprom"].name, "EEPROM");
+    EXPECT_EQ(byName["referenceA"].name, "Reference CHA (word 1)");
+    EXPECT_EQ(byName["headerH3A"].name, "H3 CHA");
+    // A list says its choice as its name; the label it is related to names it.
+    auto labelled = [&](const std::string& object, const std::string& label) {
+        const auto& l = byName[object].labelledBy;
+        return std::find(l.begin(), l.end(), label) != l.end();
+    };
+    EXPECT_TRUE(labelled("portSelector", "Port"));
+    EXPECT_TRUE(labelled("referenceA", "Reference CHA (word 1)"));
+    EXPECT_NE(byName["referenceA"].description.find("0 to 1023"), std::string::npos);
+    EXPECT_NE(byName["toleranceB"].description.find("channel B"), std::string::npos);
+    // A button renamed at run time is announced by its new name.
+    SetCtrlAttribute(pA, MAIN_BTNSEND, ATTR_LABEL_TEXT, "&Transmit");
+    for (const auto& a : AccessibleControls(pA)) {
+        if (a.control == MAIN_BTNSEND) {
+            EXPECT_EQ(a.name, "Transmit");
+        }
+    }
+}
+
+TEST_F(AccessTest, AccessibilityActionsGiveTheEventsOfAClickAndAClickGivesThemOnce) {
+    int checked = 0;
+    for (int panel : {pA, pCalib}) {
+        for (const auto& a : AccessibleControls(panel)) {
+            // The mouse reaches what is on top: the calibration panel covers part of the main
+            // one (and its switch shows and hides it).
+            if (panel == pCalib) {
+                DisplayPanel(pCalib);
+            } else {
+                HidePanel(pCalib);
+            }
+            // A list's Press opens it, as a click does; tested on its own.
+            bool list = std::count(a.actions.begin(), a.actions.end(), "ShowMenu") > 0;
+            if (list || (!pressAction(a) && !toggleAction(a))) {
+                continue;
+            }
+            const auto& expected = toggleAction(a) ? kSwitchClick : kButtonClick;
+            RecordEvents(true);
+            MouseClick(panel, a.control);
+            ASSERT_TRUE(FinishClicks());
+            pump(0.01);
+            std::vector<int> byMouse = eventsOf(panel, a.control);
+            EXPECT_EQ(byMouse, expected) << a.objectName << " clicked";
+
+            RecordEvents(true);
+            ASSERT_TRUE(DoAccessibleAction(panel, a.control, toggleAction(a) ? "Toggle" : "Press"))
+                << a.objectName;
+            ASSERT_TRUE(FinishClicks()) << a.objectName;
+            pump(0.01);
+            EXPECT_EQ(eventsOf(panel, a.control), byMouse) << a.objectName << " by its action";
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 20);
+}
+
+TEST_F(AccessTest, TargetChosenByAScreenReaderIsTheOneSendUses) {
+    openLink();
+    ASSERT_TRUE(DoAccessibleAction(pA, MAIN_RBTEEPROM, "Toggle"));
+    pump(0.01);
+    EXPECT_EQ(target, EEPROM);
+    EXPECT_EQ(val(MAIN_RBTEEPROM), 1);
+    EXPECT_EQ(val(MAIN_RBTRAM), 0);
+    ClickCtrl(pA, MAIN_BTNSEND);
+    pump(0.05);
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(writtenWord(0, 2), static_cast<unsigned>(ORDER_SEND_EEPROM));
+
+    ASSERT_TRUE(DoAccessibleAction(pA, MAIN_RBTFILE, "Toggle"));
+    pump(0.01);
+    EXPECT_EQ(target, DATFILE);
+    EXPECT_EQ(val(MAIN_RBTFILE) + val(MAIN_RBTEEPROM) + val(MAIN_RBTRAM), 1);
+    // Toggling the shown target off falls back to RAM, as a click does.
+    ASSERT_TRUE(DoAccessibleAction(pA, MAIN_RBTFILE, "Toggle"));
+    pump(0.01);
+    EXPECT_EQ(target, RAM);
+    EXPECT_EQ(val(MAIN_RBTRAM), 1);
+    // The program's own writes to the radios are no operator events.
+    RecordEvents(true);
+    SetCtrlVal(pA, MAIN_RBTEEPROM, 1);
+    SetCtrlVal(pA, MAIN_TOGGCALIB, 1);
+    pump(0.01);
+    EXPECT_TRUE(RecordedEvents().empty());
+}
+
+TEST_F(AccessTest, ListsOpenByTheirActionAndReportNothingUntilAChoice) {
+    RecordEvents(true);
+    ASSERT_TRUE(DoAccessibleAction(pA, MAIN_CHANNEL, "ShowMenu"));
+    pump(0.01);
+    ASSERT_TRUE(DoAccessibleAction(pA, MAIN_CHANNEL, "ShowMenu")); // closes it again
+    pump(0.01);
+    EXPECT_TRUE(RecordedEvents().empty());
+}
+
+TEST_F(AccessTest, LedsDisplaysAndTheStatusLineAnnounceTheirChanges) {
+    RecordAnnouncements(true);
+    SetCtrlVal(pA, MAIN_LEDIN1, 1);
+    SetCtrlVal(pA, MAIN_LEDIN1, 1); // unchanged: nothing to say
+    SetCtrlVal(pA, MAIN_LEDIN1, 0);
+    SetCtrlVal(pA, MAIN_RAWA, 321);
+    SetCtrlVal(pA, MAIN_STATUS, "Line Ok!");
+    std::vector<std::pair<std::string, std::string>> led, raw, statusLine;
+    for (const auto& a : RecordedAnnouncements()) {
+        auto entry = std::make_pair(a.kind, a.text);
+        if (a.control == MAIN_LEDIN1) {
+            led.push_back(entry);
+        } else if (a.control == MAIN_RAWA) {
+            raw.push_back(entry);
+        } else if (a.control == MAIN_STATUS) {
+            statusLine.push_back(entry);
+        }
+    }
+    using P = std::pair<std::string, std::string>;
+    EXPECT_EQ(led, (std::vector<P>{{"description", "on"}, {"description", "off"}}));
+    EXPECT_EQ(raw, (std::vector<P>{{"value", "321"}}));
+    EXPECT_NE(std::find(statusLine.begin(), statusLine.end(), P{"description", "Line Ok!"}),
+              statusLine.end());
+    EXPECT_NE(std::find(statusLine.begin(), statusLine.end(), P{"value", "Line Ok!"}),
+              statusLine.end());
+}
+
+TEST_F(AccessTest, MnemonicsAreUniquePerPanelAndNameTheMainActions) {
+    std::map<char, std::string> mainKeys;
+    for (int panel : {pA, pCalib}) {
+        std::map<char, std::string> seen;
+        for (const auto& m : Mnemonics(panel)) {
+            EXPECT_TRUE(seen.emplace(m.key, m.target).second)
+                << "'" << m.key << "' on " << m.target << " and " << seen[m.key];
+        }
+        if (panel == pA) {
+            mainKeys = seen;
+        }
+    }
+    EXPECT_EQ(mainKeys['S'], "sendButton");
+    EXPECT_EQ(mainKeys['G'], "getButton");
+    EXPECT_EQ(mainKeys['R'], "runButton");
+    EXPECT_EQ(mainKeys['O'], "stopButton");
+    EXPECT_EQ(mainKeys['E'], "targetEeprom");
+    EXPECT_EQ(mainKeys['1'], "referenceA");
+}
+
+TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
+    ASSERT_TRUE(ActivatePanelWindow(pA));
+    SetActiveCtrl(pA, MAIN_TOGGCALIB);
+    std::vector<std::string> order = {FocusedObjectName()};
+    for (int i = 0; i < 40 && (order.size() < 2 || order.back() != order.front()); ++i) {
+        PressKeys("Tab");
+        order.push_back(FocusedObjectName());
+    }
+    const std::vector<std::string> expected = {
+        "calibSwitch",    "setting0",     "referenceA",    "referenceB",  "toleranceA",
+        "toleranceB",     "setting5",     "flag0",         "flag1",       "setting8",
+        "setting9",       "targetRam",    "targetEeprom",  "targetFile",  "sendButton",
+        "getButton",      "portSelector", "channelSwitch", "teachButton", "refreshAButton",
+        "refreshBButton", "resetButton",  "radioSelect",   "radioTeach",  "binSwitchChannel",
+        "runButton",      "stopButton",   "rawA",          "rawB",        "statusLine",
+        "calibSwitch"};
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(AccessTest, SendGetRunAndStopWithKeysAlone) {
+    useSensor();
+    openLink();
+    ASSERT_TRUE(ActivatePanelWindow(pA));
+    SetActiveCtrl(pA, MAIN_SETTING8);
+
+    // Alt+E chooses EEPROM, Alt+S sends there.
+    PressKeys("Alt+E");
+    ASSERT_TRUE(FinishClicks());
+    EXPECT_EQ(target, EEPROM);
+    PressKeys("Alt+S");
+    ASSERT_TRUE(pumpUntil([&] { return !writes().empty(); }));
+    pump(0.05);
+    EXPECT_EQ(writtenWord(0, 2), static_cast<unsigned>(ORDER_SEND_EEPROM));
+    EXPECT_EQ(status(), "Transmit para1 Ok!");
+
+    // Alt+G gets the block back from the same target.
+    PressKeys("Alt+G");
+    ASSERT_TRUE(pumpUntil([&] { return writes().size() >= 2; }));
+    pump(0.5);
+    EXPECT_EQ(writtenWord(1, 2), static_cast<unsigned>(ORDER_GET_EEPROM));
+
+    // Tab to Run and Space starts the scope; Alt+O from inside the running loop stops it.
+    auto inner = dev.onWrite;
+    int requests = 0;
+    dev.onWrite = [&, inner](std::span<const std::uint8_t> bytes, double now) {
+        inner(bytes, now);
+        if (bytes.size() >= 4 && (bytes[2] << 8 | bytes[3]) == ORDER_DATA && ++requests == 3) {
+            PressKeys("Alt+O");
+        }
+    };
+    SetActiveCtrl(pA, MAIN_BINSWCHANNEL);
+    PressKeys("Tab");
+    EXPECT_EQ(FocusedCtrl(pA), MAIN_BTNRUN);
+    PressKeys("Space");
+    ASSERT_TRUE(pumpUntil([&] { return requests >= 3 && stop_flag == 1; }));
+    EXPECT_NE(status(), "Timeout RS232-Line!");
+    int dimmed = 1;
+    GetCtrlAttribute(pA, MAIN_BTNRUN, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 0);
+    // Alt+R starts it again by its mnemonic.
+    requests = 0;
+    PressKeys("Alt+R");
+    ASSERT_TRUE(pumpUntil([&] { return requests >= 3 && stop_flag == 1; }));
+}
+
+TEST_F(AccessTest, EnterCommitsANumericFieldAndEscapeDropsThePendingEdit) {
+    ASSERT_TRUE(ActivatePanelWindow(pA));
+    SetActiveCtrl(pA, MAIN_REFA);
+    RecordEvents(true);
+    PressKeys("Ctrl+A");
+    TypeText("700");
+    pump(0.01);
+    EXPECT_TRUE(eventsOf(pA, MAIN_REFA).empty()); // typing alone commits nothing
+    PressKeys("Return");
+    pump(0.01);
+    EXPECT_EQ(eventsOf(pA, MAIN_REFA), (std::vector<int>{EVENT_COMMIT}));
+    EXPECT_EQ(val(MAIN_REFA), 700);
+
+    PressKeys("Ctrl+A");
+    TypeText("9");
+    PressKeys("Up"); // a step is an edit too
+    PressKeys("Esc");
+    EXPECT_EQ(val(MAIN_REFA), 700);
+    EXPECT_EQ(FocusedCtrl(pA), MAIN_REFA);
+    PressKeys("Tab");
+    pump(0.01);
+    EXPECT_EQ(val(MAIN_REFA), 700);
+
+    // A value the program writes is the one Escape goes back to.
+    SetCtrlVal(pA, MAIN_TOLB, 42);
+    SetActiveCtrl(pA, MAIN_TOLB);
+    PressKeys("Ctrl+A");
+    TypeText("5");
+    PressKeys("Esc");
+    PressKeys("Return");
+    EXPECT_EQ(val(MAIN_TOLB), 42);
+}
+
+} // namespace
