@@ -1082,6 +1082,13 @@ int main(int argc, char** argv) {
     // No window is ever shown: the panels live on the offscreen platform, whatever the
     // environment holds.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Qt wants a private runtime directory and says so on stderr when there is none (a root
+    // shell, a service): give it one, so the tool's stderr holds only its own lines.
+    if (!std::getenv("XDG_RUNTIME_DIR")) {
+        std::string dir = "/tmp/runtime-" + std::to_string(::getuid());
+        ::mkdir(dir.c_str(), 0700);
+        ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    }
     if (!StartProgram()) {
         return kExitFailed;
     }
