@@ -125,7 +125,7 @@ const char* ComOpenErrorText(int code) {
 void InitLink() {
     g_lost = false;
     g_lostText[0] = '\0';
-    SetPeriodicCall(0, nullptr);
+    SetPeriodicCall(0, &CheckLostPort);
     g_dataStreamOpen = false;
     ForgetPartialFrame();
     ResetLinkStats();
@@ -136,7 +136,7 @@ int OpenLinkPort(int port) {
     if (g_lost) {
         // A port picked while another was lost: that one is no longer looked for.
         g_lost = false;
-        SetPeriodicCall(0, nullptr);
+        SetPeriodicCall(0, &CheckLostPort);
         if (g_portObserver) {
             g_portObserver(com, false);
         }
@@ -531,7 +531,7 @@ void EndLongSequence() {
 
 void CheckLostPort() {
     if (!g_lost) {
-        SetPeriodicCall(0, nullptr);
+        SetPeriodicCall(0, &CheckLostPort);
         return;
     }
     if (g_waitDepth > 0 || g_longSequence > 0 || g_dataStreamOpen) {
@@ -543,7 +543,7 @@ void CheckLostPort() {
     }
     CloseCom(com);
     g_lost = false;
-    SetPeriodicCall(0, nullptr);
+    SetPeriodicCall(0, &CheckLostPort);
     if (g_portObserver) {
         g_portObserver(com, false);
     }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <thread>
 
 namespace {
@@ -148,21 +149,24 @@ int QuitUserInterface(int) {
 }
 
 namespace {
-QTimer* g_periodic = nullptr; // lives until the process ends, like the application object
+// One timer per function; they live until the process ends, like the application object.
+std::map<void (*)(), QTimer*>& PeriodicTimers() {
+    static std::map<void (*)(), QTimer*> timers;
+    return timers;
 }
+} // namespace
 
 void SetPeriodicCall(double periodSec, void (*fn)()) {
-    if (!g_periodic) {
-        if (!QCoreApplication::instance()) {
-            return;
-        }
-        g_periodic = new QTimer(QCoreApplication::instance());
-    }
-    g_periodic->stop();
-    QObject::disconnect(g_periodic, nullptr, nullptr, nullptr);
-    if (!fn || !(periodSec > 0)) {
+    if (!fn || !QCoreApplication::instance()) {
         return;
     }
-    QObject::connect(g_periodic, &QTimer::timeout, [fn] { fn(); });
-    g_periodic->start(static_cast<int>(periodSec * 1000));
+    QTimer*& t = PeriodicTimers()[fn];
+    if (!t) {
+        t = new QTimer(QCoreApplication::instance());
+        QObject::connect(t, &QTimer::timeout, [fn] { fn(); });
+    }
+    t->stop();
+    if (periodSec > 0) {
+        t->start(static_cast<int>(periodSec * 1000));
+    }
 }

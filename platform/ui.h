@@ -128,7 +128,7 @@ int QuitUserInterface(int code);
 // the next event instead of spinning.
 int ProcessSystemEvents();
 
-// Calls fn every periodSec seconds from the event loop; nullptr stops it.
+// Calls fn every periodSec seconds from the event loop; a period of 0 stops it.
 void SetPeriodicCall(double periodSec, void (*fn)());
 
 // Seconds from a monotonic clock, sub-millisecond resolution.

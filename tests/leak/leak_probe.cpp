@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     }
     SetPeriodicCall(0.01, &LeakOnce);
     RunUserInterface();
-    SetPeriodicCall(0, nullptr);
+    SetPeriodicCall(0, &LeakOnce);
     CloseCVIRTE();
     std::puts(g_kept ? "kept" : "leaked");
     return 0;
