@@ -27,6 +27,8 @@ ZEL_CALLBACK(CC_DropDCom);
 int ReadPortFile(const char* path);
 // Fills the port selector with the port numbers on offer and selects `current`.
 void FillPortSelector(int current);
+// The link's report of a port lost or back: the selector marks a lost port.
+void ShowPortState(int port, bool lost);
 
 void ShowLogo(int mode);
 void ShowInfoText(int background, int colour, const char* text, int left, int top, int size);

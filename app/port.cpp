@@ -31,13 +31,23 @@ int ReadPortFile(const char* path) {
     return static_cast<int>(n);
 }
 
+namespace {
+int g_lostPort = 0; // shown as lost in the selector until it is back
+} // namespace
+
+void ShowPortState(int port, bool lost) {
+    g_lostPort = lost ? port : 0;
+    FillPortSelector(com);
+}
+
 void FillPortSelector(int current) {
     std::vector<ComPortChoice> ports = ListComPorts(current);
     std::vector<int> values;
     std::vector<std::string> labels;
     for (const auto& p : ports) {
         values.push_back(p.number);
-        labels.push_back("COM" + std::to_string(p.number) + "  " + p.device);
+        labels.push_back("COM" + std::to_string(p.number) + "  " + p.device +
+                         (p.number == g_lostPort ? "  (lost)" : ""));
     }
     std::vector<const char*> ptrs;
     for (const auto& l : labels) {

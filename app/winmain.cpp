@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "app/places.h"
 #include "calib/calib.h"
 #include "core/state.h"
 #include "link/link.h"
@@ -15,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <sys/stat.h>
 
 char com_fname[kPathLen] = "";
 char szSoftname[kTextLen] = "ZEL-A-2X-Vavod";
@@ -27,18 +27,14 @@ namespace {
 constexpr int kCalibTop = 375;
 constexpr int kCalibLeft = 90;
 
-std::string FindResource(const std::string& exeDir, const char* name) {
-    const std::string candidates[] = {exeDir + "/" + name, exeDir + "/../share/zel-vavod/" + name};
-    for (const auto& c : candidates) {
-        struct stat st {};
-        if (::stat(c.c_str(), &st) == 0) {
-            return c;
-        }
-    }
-    return candidates[0];
-}
-
 std::string g_resourceDir = ".";
+// The port file WinMain chose for InitVars; empty: the one in the program directory.
+std::string g_portFile;
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
 
 // An argument as quoted in an error: the reason stays one line whatever the argument holds.
 std::string Shown(const std::string& arg) {
@@ -62,7 +58,9 @@ const char* UsageText() {
            "Service and configuration tool for the ZEL-A-2X two-channel sensor.\n\n"
            "Options:\n"
            "  --dir DIR          program directory: port file \"comport.cfg\" and the default\n"
-           "                     directory of file dialogs (default: the executable's)\n"
+           "                     directory of file dialogs (default: the executable's in a\n"
+           "                     build tree; installed: ~/.config/zel-vavod/comport.cfg, else\n"
+           "                     /etc/zel-vavod/comport.cfg, and the documents directory)\n"
            "  --com N=DEVICE     port number N (0..255) means DEVICE, e.g. --com 3=/dev/ttyUSB0;\n"
            "                     repeatable (default: COMn on Windows, /dev/ttyS(n-1) elsewhere)\n"
            "  --simulate         start the simulated sensor (zel-sensor-sim) and use it on the\n"
@@ -186,11 +184,20 @@ int WinMain(int argc, char** argv) {
     for (const auto& [n, dev] : opts.ports) {
         BindComPort(n, dev);
     }
-    SetProjectDir(opts.dir.empty() ? exeDir.c_str() : opts.dir.c_str());
+    PlaceInputs where;
+    where.exeDir = exeDir;
+    where.dirOption = opts.dir;
+    where.configHome = Env("XDG_CONFIG_HOME");
+    where.home = Env("HOME");
+    where.documentsDir = DocumentsDir();
+    const Places places = ChoosePlaces(where);
+    SetProjectDir(places.dialogDir.c_str());
     GetProjectDir(proj_dir);
 
     SetupStripChart();
+    g_portFile = places.portFile;
     InitVars();
+    g_portFile.clear();
 
     if (opts.simulate) {
         bool ok = true;
@@ -207,6 +214,7 @@ int WinMain(int argc, char** argv) {
         } else {
             BindComPort(com, device);
             FillPortSelector(com);
+            SetPortStateObserver(&ShowPortState);
         }
     }
 
@@ -233,6 +241,7 @@ int WinMain(int argc, char** argv) {
 
 void InitVars() {
     SetParameterDefaults();
+    InitLink();
     com = 1;
     target = RAM;
     rx_flag = 0;
@@ -245,7 +254,13 @@ void InitVars() {
     SetStatus("InitVars");
     CopyText(file_name, "TRK1para.cfg");
 
-    MakePathname(proj_dir, kPortFile, com_fname);
+    if (g_portFile.empty()) {
+        MakePathname(proj_dir, kPortFile, com_fname);
+    } else if (g_portFile.size() < sizeof com_fname) {
+        CopyText(com_fname, g_portFile);
+    } else {
+        com_fname[0] = '\0'; // too long to hold: read as missing, never a truncated name
+    }
     com = ReadPortFile(com_fname);
     FillPortSelector(com);
 

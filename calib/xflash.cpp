@@ -105,17 +105,33 @@ constexpr int kLockedCtrls[] = {
     CAL_BTNWRITE, CAL_BTNFILECHA, CAL_BTNFILECHB, CAL_HEADERSW, CAL_TABLESSW, CAL_H1, CAL_H2,
     CAL_H3A,      CAL_H3B,        CAL_H4A,        CAL_H4B,      CAL_H5A,      CAL_H5B};
 
+// On the main panel, everything that sends a frame: a command run inside a block's reply wait
+// would leave its own reply behind, and the block would count as written.
+constexpr int kLockedMainCtrls[] = {MAIN_BTNSEND,     MAIN_BTNGET,      MAIN_BTNTEACH,
+                                    MAIN_BTNREFRESHA, MAIN_BTNREFRESHB, MAIN_BTNRESET,
+                                    MAIN_BTNRUN,      MAIN_DROPDCOM,    MAIN_TOGGCALIB};
+
 struct PanelLock {
     int dimmed[std::size(kLockedCtrls)] = {};
+    int mainDimmed[std::size(kLockedMainCtrls)] = {};
     PanelLock() {
         for (std::size_t i = 0; i < std::size(kLockedCtrls); ++i) {
             GetCtrlAttribute(pCalib, kLockedCtrls[i], ATTR_DIMMED, &dimmed[i]);
             SetCtrlAttribute(pCalib, kLockedCtrls[i], ATTR_DIMMED, 1);
         }
+        for (std::size_t i = 0; i < std::size(kLockedMainCtrls); ++i) {
+            GetCtrlAttribute(pA, kLockedMainCtrls[i], ATTR_DIMMED, &mainDimmed[i]);
+            SetCtrlAttribute(pA, kLockedMainCtrls[i], ATTR_DIMMED, 1);
+        }
+        BeginLongSequence();
     }
     ~PanelLock() {
+        EndLongSequence();
         for (std::size_t i = 0; i < std::size(kLockedCtrls); ++i) {
             SetCtrlAttribute(pCalib, kLockedCtrls[i], ATTR_DIMMED, dimmed[i]);
+        }
+        for (std::size_t i = 0; i < std::size(kLockedMainCtrls); ++i) {
+            SetCtrlAttribute(pA, kLockedMainCtrls[i], ATTR_DIMMED, mainDimmed[i]);
         }
     }
 };

@@ -8,7 +8,9 @@
 #include "platform/ui.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 int com = 1;
 int rx_flag = 0;
@@ -28,6 +30,70 @@ char Printable(unsigned code) {
 // The scope loop's request in flight.
 bool g_dataStreamOpen = false;
 double g_dataRequestAt = 0;
+
+LinkStats g_stats;
+
+// Bytes taken from the port that have not yet formed a frame.
+char g_rx[kBufLen];
+int g_rxLen = 0;
+
+// The port in use went away: closed, waits end, checked once a second until it is back.
+bool g_lost = false;
+char g_lostText[kStatusLen] = "";
+PortStateObserver g_portObserver = nullptr;
+int g_waitDepth = 0;    // waits running (a reopen never runs nested in one)
+int g_longSequence = 0; // X-FLASH programming and the like
+
+struct WaitScope {
+    WaitScope() { ++g_waitDepth; }
+    ~WaitScope() { --g_waitDepth; }
+};
+
+int g_notifyCount = 0; // what the receive callback is installed with now
+
+void ForgetPartialFrame() {
+    g_rxLen = 0;
+}
+
+// The receive callback runs again once `count` more bytes wait.
+void NotifyAfter(int port, int count) {
+    if (count != g_notifyCount) {
+        g_notifyCount = count;
+        InstallComCallback(port, eventMask, count, zel::sync, RX_Receive_Function, nullptr);
+    }
+}
+
+// A frame starts with the sync word 00 55, or 00 AA (a line-check reply).
+bool SyncAt(const char* b, int i) {
+    return b[i] == 0 && (static_cast<unsigned char>(b[i + 1]) == 0x55 ||
+                         static_cast<unsigned char>(b[i + 1]) == 0xAA);
+}
+
+void Discard(int n) {
+    if (n <= 0) {
+        return;
+    }
+    g_stats.bytesDiscarded += n;
+    std::memmove(g_rx, g_rx + n, static_cast<std::size_t>(g_rxLen - n));
+    g_rxLen -= n;
+}
+
+void OnComLost(int port) {
+    if (port != com || g_lost) {
+        return;
+    }
+    g_lost = true;
+    std::snprintf(g_lostText, sizeof g_lostText, "Port COM%d lost (%s)", port,
+                  ComDeviceName(port).c_str());
+    CloseCom(port);
+    ForgetPartialFrame();
+    SetStatus(g_lostText);
+    ShowStatus();
+    if (g_portObserver) {
+        g_portObserver(port, true);
+    }
+    SetPeriodicCall(1.0, &CheckLostPort);
+}
 } // namespace
 
 const char* ComOpenErrorText(int code) {
@@ -53,16 +119,34 @@ const char* ComOpenErrorText(int code) {
     }
 }
 
+void InitLink() {
+    g_lost = false;
+    g_lostText[0] = '\0';
+    SetPeriodicCall(0, nullptr);
+    g_dataStreamOpen = false;
+    ForgetPartialFrame();
+    ResetLinkStats();
+    SetComLostHandler(&OnComLost);
+}
+
 void InitRS232(int port) {
+    if (g_lost) {
+        // A port picked while another was lost: that one is no longer looked for.
+        g_lost = false;
+        SetPeriodicCall(0, nullptr);
+        if (g_portObserver) {
+            g_portObserver(com, false);
+        }
+    }
     int r = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (r < 0) {
         SetStatus(ComOpenErrorText(r));
         ShowStatus();
         return;
     }
+    SetComLostHandler(&OnComLost);
     SetComTime(port, TIMEOUT);
-    FlushInQ(port);
-    FlushOutQ(port);
+    FlushQueues(port);
     SetCTSMode(port, 0);
     ResumeReceiver(port);
     if (CheckComLine(port) == 1) {
@@ -86,13 +170,46 @@ void RX_Receive_Function(int port, int events, void*) {
     if (!(events & LWRS_RECEIVE)) {
         return;
     }
-    // A short read would leave stale bytes of an earlier frame in the buffer: not decoded.
-    if (ComRd(port, szReadBuf, kFrameLen) == kFrameLen) {
-        rx_flag = GetRxBuf36();
-        graph_flag = 1;
+    int want = std::min(GetInQLen(port), kBufLen - g_rxLen);
+    int n = want > 0 ? ComRd(port, g_rx + g_rxLen, want) : 0;
+    if (n <= 0) {
+        return; // nothing read (a lost port is handled by its own event)
     }
+    g_rxLen += n;
+
+    // One frame's bytes alone are decoded as they are. Otherwise the frame starts at the first
+    // sync word: what comes before it is noise or the tail of a cut reply.
+    int start = -1;
+    for (int i = 0; i + 1 < g_rxLen; ++i) {
+        if (SyncAt(g_rx, i)) {
+            start = i;
+            break;
+        }
+    }
+    if (start < 0 && g_rxLen == kFrameLen) {
+        start = 0; // no sync word anywhere: one frame's bytes, taken as they come
+    }
+    if (start < 0) {
+        // No frame here; a last 00 may begin the next sync word.
+        Discard(g_rx[g_rxLen - 1] == 0 ? g_rxLen - 1 : g_rxLen);
+    } else {
+        Discard(start);
+    }
+    if (g_rxLen < kFrameLen) {
+        NotifyAfter(port, kFrameLen - g_rxLen); // the rest of the frame
+        return;
+    }
+    std::memcpy(szReadBuf, g_rx, kFrameLen);
+    rx_flag = GetRxBuf36();
+    graph_flag = 1;
+    ++(rx_flag == REPLY_DATA ? g_stats.dataReplies : g_stats.standardReplies);
     // Bytes beyond one frame are discarded.
+    int beyond = g_rxLen - kFrameLen;
+    int queued = GetInQLen(port);
+    g_stats.bytesDiscarded += beyond + std::max(queued, 0);
+    ForgetPartialFrame();
     FlushInQ(port);
+    NotifyAfter(port, kNotifyCount);
 }
 
 int WaitRxFull() {
@@ -202,6 +319,13 @@ int GetVERSIONInfo() {
 void FlushQueues(int port) {
     FlushInQ(port);
     FlushOutQ(port);
+    if (g_rxLen > 0) {
+        g_stats.bytesDiscarded += g_rxLen;
+        ForgetPartialFrame();
+    }
+    if (g_notifyCount != 0) {
+        NotifyAfter(port, kNotifyCount); // a partial frame's shorter count is void now
+    }
 }
 
 int SendCommandFrame(int port, int order, int second, const std::uint16_t* words) {
@@ -236,6 +360,7 @@ int AwaitReply(const ReplyWait& wait, double t0) {
         return wait.accept == kAnyReply ? rx_flag != 0 : rx_flag == wait.accept;
     };
     auto timedOut = [&] {
+        ++g_stats.timeouts;
         if (wait.timeoutText) {
             SetStatus(wait.timeoutText);
         }
@@ -244,7 +369,11 @@ int AwaitReply(const ReplyWait& wait, double t0) {
     if (wait.replyTestFirst && accepted()) {
         return rx_flag;
     }
+    WaitScope inWait;
     for (;;) {
+        if (g_lost) {
+            return 0; // the device is gone: nothing will come
+        }
         const double before = Timer() - t0;
         if (wait.lastPass == LastPass::TakesLateReply && before > wait.limitSec) {
             return timedOut();
@@ -297,7 +426,8 @@ double DataRequestSentAt() {
 }
 
 void LetDataReplyLand() {
-    while (g_dataStreamOpen && rx_flag == 0 && Timer() - g_dataRequestAt <= TIMEOUT) {
+    WaitScope inWait;
+    while (g_dataStreamOpen && !g_lost && rx_flag == 0 && Timer() - g_dataRequestAt <= TIMEOUT) {
         ProcessSystemEvents();
     }
 }
@@ -305,10 +435,13 @@ void LetDataReplyLand() {
 // ---- raw replies ----
 
 void SuspendReceiver() {
+    g_notifyCount = 0;
     InstallComCallback(com, 0, 0, 0, nullptr, nullptr);
 }
 
 void ResumeReceiver(int port) {
+    ForgetPartialFrame();
+    g_notifyCount = kNotifyCount;
     InstallComCallback(port, eventMask, kNotifyCount, zel::sync, RX_Receive_Function, nullptr);
 }
 
@@ -316,7 +449,12 @@ int WaitForRawBytes(int want, double limit, bool& timedOut) {
     timedOut = false;
     double t0 = Timer();
     int waiting = 0;
+    WaitScope inWait;
     for (;;) {
+        if (g_lost) {
+            timedOut = true;
+            return 0;
+        }
         ProcessSystemEvents();
         waiting = GetInQLen(com);
         if (Timer() - t0 > limit) {
@@ -335,4 +473,69 @@ int ReadRawBytes(int waiting) {
     int n = toRead > 0 ? ComRd(com, szReadBuf, toRead) : 0;
     nBytesR = n < 0 ? 0 : n;
     return nBytesR;
+}
+
+// ---- what the link saw ----
+
+const LinkStats& GetLinkStats() {
+    return g_stats;
+}
+
+void ResetLinkStats() {
+    g_stats = LinkStats{};
+}
+
+void CountRefusedReply() {
+    ++g_stats.repliesRefused;
+}
+
+void CountTimeout() {
+    ++g_stats.timeouts;
+}
+
+// ---- port loss ----
+
+bool PortLost() {
+    return g_lost;
+}
+
+const char* PortLostText() {
+    return g_lostText;
+}
+
+void SetPortStateObserver(PortStateObserver observer) {
+    g_portObserver = observer;
+}
+
+void BeginLongSequence() {
+    ++g_longSequence;
+}
+
+void EndLongSequence() {
+    --g_longSequence;
+}
+
+void CheckLostPort() {
+    if (!g_lost) {
+        SetPeriodicCall(0, nullptr);
+        return;
+    }
+    if (g_waitDepth > 0 || g_longSequence > 0 || g_dataStreamOpen) {
+        return; // not inside someone else's exchange; the next check comes in a second
+    }
+    // Back only when the same device opens again; a failed try says nothing new.
+    if (OpenComConfig(com, "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+        return;
+    }
+    CloseCom(com);
+    g_lost = false;
+    SetPeriodicCall(0, nullptr);
+    if (g_portObserver) {
+        g_portObserver(com, false);
+    }
+    ShowText("Init COM-Port ...");
+    InitRS232(com);
+    std::string back = "COM" + std::to_string(com) + " back: " + szStatus;
+    SetStatus(back.c_str());
+    ShowStatus();
 }

@@ -14,6 +14,8 @@ extern std::uint16_t pcbtype; // hardware type from the last hardware reply
 extern char szVersion[64];    // firmware text of a type-0 sensor
 extern int nBytesR;           // bytes of the last direct read
 
+// The link's own start values (no port lost, no partial frame, counts at 0); InitVars runs it.
+void InitLink();
 // Opens and configures the port, installs the receive callback and runs the start-up exchange.
 void InitRS232(int port);
 void RX_Receive_Function(int port, int events, void* data);
@@ -29,6 +31,36 @@ int GetVERSIONInfo();
 
 // The message for a negative result of opening a port.
 const char* ComOpenErrorText(int code);
+
+// ---- What the link saw ----
+struct LinkStats {
+    long standardReplies = 0; // frames decoded, by kind
+    long dataReplies = 0;
+    long bytesDiscarded = 0; // bytes that formed no frame (noise, trailing bytes, cut frames)
+    long repliesRefused = 0; // frames decoded but not taken by the routine waiting
+    long timeouts = 0;       // waits that ran out their limit
+};
+const LinkStats& GetLinkStats();
+void ResetLinkStats();
+// A routine counts a decoded reply it did not take (a wrong echo, a kind it does not expect).
+void CountRefusedReply();
+void CountTimeout();
+
+// ---- Port loss ----
+// A device that vanishes while open (a pulled adapter) is closed once; every wait ends at once.
+// While it is lost, the link checks every second whether the same device is back, then reopens
+// it with the start-up exchange.
+bool PortLost();
+// "Port COM1 lost (/dev/ttyUSB0)"
+const char* PortLostText();
+// Called by the platform's once-a-second check while a port is lost.
+void CheckLostPort();
+// The shell shows the state in the port selector: told whenever a port is lost or back.
+using PortStateObserver = void (*)(int port, bool lost);
+void SetPortStateObserver(PortStateObserver observer);
+// Long sequences that must not be interrupted by a reopen (X-FLASH programming).
+void BeginLongSequence();
+void EndLongSequence();
 
 // ---- The exchange ----
 //

@@ -5,6 +5,8 @@
 #include "params/record.h"
 #include "platform/ui.h"
 
+#include <cstdio>
+
 int target = RAM;
 char file_name[kPathLen] = "TRK1para.cfg";
 
@@ -57,6 +59,9 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
             SendParaToFile();
         }
     } else {
+        // A data reply in flight lands first (the loop's next flush would cut it in two), and
+        // before pp is filled, since the receive callback rewrites pp.
+        LetDataReplyLand();
         int order = target == EEPROM ? ORDER_SEND_EEPROM : ORDER_SEND_RAM;
         parameter[0] = 0x55;
         GetPanelValues();
@@ -100,11 +105,26 @@ void PushGET(int tgt, std::uint32_t block) {
         if (sent) {
             ShowText("Waiting for parameter-frame ...");
         }
-        if (sent && WaitRxFull() == REPLY_STANDARD) {
+        int kind = sent ? WaitRxFull() : 0;
+        // Only a standard reply that echoes the order is the block asked for: junk on the line,
+        // or a reply to another order, must never reach the record (a Send would write it back).
+        unsigned echo = GetWord(szReadBuf, 2);
+        if (kind == REPLY_STANDARD && echo == static_cast<unsigned>(order)) {
             GetRxBuf36();
             CopyPPtoVars(block);
             SetStatus("Parameter-frame received! - Line Ok!");
+        } else if (kind == REPLY_STANDARD) {
+            CountRefusedReply();
+            char text[kStatusLen];
+            std::snprintf(text, sizeof text, "Reply not taken: it answers order %u, not %d!", echo,
+                          order);
+            SetStatus(text);
+        } else if (PortLost()) {
+            SetStatus(PortLostText());
         } else {
+            if (kind != 0) {
+                CountRefusedReply();
+            }
             SetStatus("Timeout-RS-232...");
         }
     }

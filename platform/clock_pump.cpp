@@ -146,3 +146,23 @@ int QuitUserInterface(int) {
     g_quitRequested = true;
     return 0;
 }
+
+namespace {
+QTimer* g_periodic = nullptr; // lives until the process ends, like the application object
+}
+
+void SetPeriodicCall(double periodSec, void (*fn)()) {
+    if (!g_periodic) {
+        if (!QCoreApplication::instance()) {
+            return;
+        }
+        g_periodic = new QTimer(QCoreApplication::instance());
+    }
+    g_periodic->stop();
+    QObject::disconnect(g_periodic, nullptr, nullptr, nullptr);
+    if (!fn || !(periodSec > 0)) {
+        return;
+    }
+    QObject::connect(g_periodic, &QTimer::timeout, [fn] { fn(); });
+    g_periodic->start(static_cast<int>(periodSec * 1000));
+}

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 
 #include <memory>
 
@@ -24,6 +25,12 @@ std::string GetExecutableDir() {
         return ".";
     }
     return QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
+}
+
+std::string DocumentsDir() {
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+        .toLocal8Bit()
+        .toStdString();
 }
 
 bool DisplayAvailable() {

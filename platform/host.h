@@ -9,6 +9,8 @@
 std::string GetExecutableDir();
 // True when a GUI can be shown (a display, or an explicitly chosen Qt platform).
 bool DisplayAvailable();
+// The user's documents directory as the desktop names it (XDG user dirs); it may not exist.
+std::string DocumentsDir();
 
 // Starts `program` with `args`, reads the first line it prints (the simulator's device path)
 // within `timeoutSeconds`. Returns the line, or an empty string with `error` set.

@@ -124,6 +124,9 @@ int QuitUserInterface(int code);
 // the next event instead of spinning.
 int ProcessSystemEvents();
 
+// Calls fn every periodSec seconds from the event loop; nullptr stops it.
+void SetPeriodicCall(double periodSec, void (*fn)());
+
 // Seconds from a monotonic clock, sub-millisecond resolution.
 double Timer();
 // A plain pause: no event processing.

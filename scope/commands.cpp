@@ -36,7 +36,7 @@ void PanelCommand(int order) {
     if (CommandExchange(order, 0, kCommandWaitStandard)) {
         PushGET(RAM, 0);
     } else {
-        ShowText("Timeout RS-232!!");
+        ShowText(PortLost() ? PortLostText() : "Timeout RS-232!!");
     }
     // Deliberately no re-arm of a running scope loop.
 }
@@ -62,7 +62,7 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
         ShowText(channel == 0 ? "New setpoint value CHA teached!"
                               : "New setpoint value CHB teached!");
     } else {
-        ShowText("Timeout RS-232!!");
+        ShowText(PortLost() ? PortLostText() : "Timeout RS-232!!");
     }
     // Nested in a running scope loop, this command may have taken the loop's reply: re-arm it.
     if (stop_flag == 0) {

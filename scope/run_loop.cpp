@@ -56,11 +56,18 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
         }
         if (Timer() - t0 > TIMEOUT) {
             ShowText("Timeout RS232-Line!");
+            CountTimeout();
             StopScope();
             break;
         }
         // Replies and every other callback (Stop, Teach, ...) run only here.
         ProcessSystemEvents();
+        if (PortLost()) {
+            // The device went away: say so instead of running out the time-out.
+            ShowText(PortLostText());
+            StopScope();
+            break;
+        }
         if (stop_flag != 0) {
             break;
         }

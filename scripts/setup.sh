@@ -9,7 +9,8 @@ packages=(cmake ninja-build g++ pkg-config
           qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-tools-dev qt6-tools-dev-tools
           libqt6opengl6-dev libxkbcommon-dev libgl-dev
           libgtest-dev libgmock-dev
-          xvfb xauth xdotool imagemagick)
+          xvfb xauth xdotool imagemagick
+          python3 dpkg-dev desktop-file-utils)
 # The test build also checks the formatting and runs the fuzzers (clang with libFuzzer).
 if [[ "$preset" == test ]]; then
     packages+=(clang-format clang libclang-rt-14-dev)

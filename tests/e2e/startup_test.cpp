@@ -3,6 +3,7 @@
 #include "app/app.h"
 #include "core/state.h"
 #include "link/link.h"
+#include "params/params.h"
 #include "platform/serial.h"
 #include "platform/ui.h"
 
@@ -91,4 +92,35 @@ TEST_F(SimLinkTest, DeviceVanishingDuringStartupThenPickingAgain) {
     CloseCom(2);
     second->signal(SIGTERM);
     EXPECT_EQ(second->wait(5), 0);
+}
+
+TEST_F(SimLinkTest, ALostDeviceIsNamedAndFoundAgainOnItsPath) {
+    const std::string link = tempDir + "/sensor";
+    startSim({"--unplug-after", "5", "--link", link});
+    BindComPort(1, link);
+    InitRS232(1);
+    ASSERT_EQ(status(), "V2.0");
+    // The simulator drops the line after the start-up exchange: the port is named as lost.
+    auto pumpUntil = [](double limit, auto done) {
+        double end = Timer() + limit;
+        while (Timer() < end && !done()) {
+            ProcessSystemEvents();
+        }
+    };
+    pumpUntil(3.0, [] { return PortLost(); });
+    ASSERT_TRUE(PortLost());
+    EXPECT_EQ(status(), "Port COM1 lost (" + link + ")");
+    EXPECT_EQ(sim->wait(5), 0);
+    // A GET now ends at once instead of waiting out its time-out.
+    double t0 = Timer();
+    PushGET(RAM, 0);
+    EXPECT_LT(Timer() - t0, 0.2);
+    // The same path comes back: found within about a second, with the start-up exchange.
+    zelsim::SimProcess again(ZEL_SIM_EXE, {"--link", link});
+    ASSERT_TRUE(again.ok());
+    pumpUntil(3.0, [] { return !PortLost() && std::string(szStatus).rfind("COM1 back", 0) == 0; });
+    EXPECT_EQ(status(), "COM1 back: V2.0");
+    CloseCom(1);
+    again.signal(SIGTERM);
+    EXPECT_EQ(again.wait(5), 0);
 }

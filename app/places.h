@@ -1,0 +1,27 @@
+// Where the program finds its resources, reads its port file and opens its file dialogs.
+#pragma once
+
+#include <string>
+
+// `name` beside the executable (a build tree), else in <exe>/../share/zel-vavod (an installed
+// prefix); the first candidate when neither exists, so the error names a sensible path.
+std::string FindResource(const std::string& exeDir, const char* name);
+
+struct PlaceInputs {
+    std::string exeDir;
+    std::string dirOption;    // --dir DIR; empty when not given
+    std::string configHome;   // $XDG_CONFIG_HOME; empty when unset
+    std::string home;         // $HOME; empty when unset
+    std::string documentsDir; // the user's documents directory; empty when unknown
+    std::string systemConfigDir = "/etc/zel-vavod";
+};
+
+struct Places {
+    std::string portFile;  // read at start, never written
+    std::string dialogDir; // where file dialogs open
+};
+
+// A build tree (the panel file beside the executable) keeps everything in the executable's
+// directory. An installed program reads the user's port file, else the system-wide one, and
+// opens dialogs in the user's documents. --dir overrides both.
+Places ChoosePlaces(const PlaceInputs& in);
