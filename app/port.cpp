@@ -15,13 +15,17 @@ int ReadPortFile(const char* path) {
     }
     TokenReader tokens(text);
     std::string_view tok = tokens.next();
+    // A plus sign and leading zeros never change a number's meaning.
+    if (!tok.empty() && tok[0] == '+') {
+        tok.remove_prefix(1);
+    }
     // Like a number scanner: the leading digits count, whatever follows them.
     std::size_t digits = 0;
-    while (digits < tok.size() && digits < 10 && tok[digits] >= '0' && tok[digits] <= '9') {
+    while (digits < tok.size() && tok[digits] >= '0' && tok[digits] <= '9') {
         ++digits;
     }
     std::uint64_t n = 0;
-    if (digits == 0 || !ParseUnsigned(tok.substr(0, digits), 0xFFFFFFFFull, n) || n > 255) {
+    if (digits == 0 || !ParseUnsigned(tok.substr(0, digits), 255, n)) {
         return 1;
     }
     return static_cast<int>(n);

@@ -35,6 +35,18 @@ std::string Env(const char* name) {
     const char* v = std::getenv(name);
     return v ? v : "";
 }
+
+// An argument as quoted in an error: the reason stays one line whatever the argument holds.
+std::string Shown(const std::string& arg) {
+    std::string out = arg;
+    for (char& c : out) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            c = '?';
+        }
+    }
+    return out;
+}
 } // namespace
 
 const std::string& ResourceDir() {
@@ -69,7 +81,7 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
                 return true;
             }
             if (i + 1 >= argc) {
-                error = a + " needs a value";
+                error = Shown(a) + " needs a value";
                 return false;
             }
             out = argv[++i];
@@ -102,17 +114,17 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
             auto eq = spec.find('=');
             std::uint64_t n = 0;
             if (eq == std::string::npos || !ParseUnsigned(spec.substr(0, eq), 255, n)) {
-                error = "--com " + spec + ": expected N=DEVICE with N from 0 to 255";
+                error = "--com " + Shown(spec) + ": expected N=DEVICE with N from 0 to 255";
                 return false;
             }
             std::string dev = spec.substr(eq + 1);
             if (dev.empty()) {
-                error = "--com " + spec + ": the device is empty";
+                error = "--com " + Shown(spec) + ": the device is empty";
                 return false;
             }
             opts.ports.emplace_back(static_cast<int>(n), dev);
         } else {
-            error = "unknown option " + a + " (see --help)";
+            error = "unknown option " + Shown(a) + " (see --help)";
             return false;
         }
     }

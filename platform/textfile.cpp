@@ -190,15 +190,18 @@ bool TokenReader::atEnd() {
 }
 
 bool ParseUnsigned(std::string_view token, std::uint64_t max, std::uint64_t& value) {
-    if (token.empty() || token.size() > 20) {
+    if (token.empty() || token[0] < '0' || token[0] > '9') {
+        return false;
+    }
+    // Leading zeros never change a number's meaning, however many there are.
+    std::size_t first = token.find_first_not_of('0');
+    token.remove_prefix(first == std::string_view::npos ? token.size() - 1 : first);
+    if (token.size() > 20) {
         return false;
     }
     std::uint64_t v = 0;
     auto [p, ec] = std::from_chars(token.data(), token.data() + token.size(), v, 10);
     if (ec != std::errc() || p != token.data() + token.size() || v > max) {
-        return false;
-    }
-    if (token[0] < '0' || token[0] > '9') {
         return false;
     }
     value = v;
@@ -226,15 +229,18 @@ bool ParseSigned(std::string_view token, std::int64_t min, std::int64_t max, std
 }
 
 bool ParseReal(std::string_view token, double& value) {
-    if (token.empty() || token.size() > 64) {
-        return false;
-    }
     std::string_view t = token;
-    if (t[0] == '+') {
+    bool negative = false;
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+        negative = t[0] == '-';
         t.remove_prefix(1);
     }
-    if (t.empty() ||
-        !(std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '-' || t[0] == '.')) {
+    // Leading zeros never change a number's meaning: only what follows them counts to the limit.
+    while (t.size() > 1 && t[0] == '0' && std::isdigit(static_cast<unsigned char>(t[1]))) {
+        t.remove_prefix(1);
+    }
+    if (t.empty() || t.size() > 64 ||
+        !(std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '.')) {
         return false;
     }
     double v = 0;
@@ -242,7 +248,7 @@ bool ParseReal(std::string_view token, double& value) {
     if (ec != std::errc() || p != t.data() + t.size() || !std::isfinite(v)) {
         return false;
     }
-    value = v;
+    value = negative ? -v : v;
     return true;
 }
 
@@ -258,6 +264,10 @@ int FileToArrayU32(const std::string& path, std::uint32_t* values, std::size_t c
         std::string_view tok = tokens.next();
         if (tok.empty()) {
             return -2;
+        }
+        // A plus sign does not change a number's meaning.
+        if (tok[0] == '+') {
+            tok.remove_prefix(1);
         }
         std::uint64_t v = 0;
         if (!ParseUnsigned(tok, 0xFFFFFFFFull, v)) {

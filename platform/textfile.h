@@ -32,16 +32,19 @@ class TokenReader {
     std::size_t pos_ = 0;
 };
 
-// Parses a token made only of decimal digits into an unsigned value not above `max`.
+// Parses a token made only of decimal digits into an unsigned value not above `max`; any number
+// of leading zeros is allowed.
 bool ParseUnsigned(std::string_view token, std::uint64_t max, std::uint64_t& value);
 // Parses a token made only of an optional sign and decimal digits, within [min, max].
 bool ParseSigned(std::string_view token, std::int64_t min, std::int64_t max, std::int64_t& value);
 // Parses a real number: optional sign, digits, optional fraction and exponent; finite only.
+// Leading zeros are allowed in any number.
 bool ParseReal(std::string_view token, double& value);
 
 // Reads the first `count` whitespace-separated unsigned 32-bit numbers of a text file.
-// Returns 0, or a negative error (file unreadable, too few numbers, a token that is not an
-// unsigned number, a number above 4294967295).
+// A number may carry a plus sign and leading zeros. Returns 0, or a negative error (file
+// unreadable, too few numbers, a token that is not an unsigned number, a number above
+// 4294967295).
 int FileToArrayU32(const std::string& path, std::uint32_t* values, std::size_t count);
 
 // Writes values one per line, right-aligned in a field of `width` characters, atomically.

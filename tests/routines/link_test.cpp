@@ -203,6 +203,15 @@ TEST_F(RoutineTest, PortFileIsReadStrictlyAndNeverWritten) {
         {"7junk", 7},
         {"-3", 1},
         {"99999999999999999999", 1},
+        // Leading zeros and a plus sign never change the number.
+        {"0000000000003", 3},
+        {"0003", 3},
+        {"+3", 3},
+        {"+0000000000000000000000000000255\n", 255},
+        {"00000000000000000000000000256", 1},
+        {"256", 1},
+        {"++3", 1},
+        {"+-3", 1},
     };
     for (const auto& [text, port] : cases) {
         std::ofstream(path, std::ios::trunc) << text;

@@ -74,3 +74,19 @@ TEST(CalibParse, LabelsAndSectionWordsOfAnyLength) {
     EXPECT_EQ(c.h1, 7);
     EXPECT_EQ(c.table[0], 1023);
 }
+
+TEST(CalibParse, LeadingZerosAndAPlusSignKeepAValue) {
+    const std::string zeros(70, '0');
+    std::string text = "[HEADER]\nH1\t+0007\nH2\t" + zeros + "8\nH3\t" + zeros + "1.5\nH4\t-" +
+                       zeros + "\nH5\t+" + zeros + "10\n" + Table(1024, 1023, zeros + "65535");
+    CalibFileContent c;
+    ASSERT_TRUE(ParseCalibrationText(text, c));
+    EXPECT_EQ(c.h1, 7);
+    EXPECT_EQ(c.h2, 8);
+    EXPECT_DOUBLE_EQ(c.h3, 1.5);
+    EXPECT_EQ(c.h4, 0);
+    EXPECT_EQ(c.h5, 10);
+    EXPECT_EQ(c.table[0], 65535);
+    // Zeros in front do not make a wide value fit.
+    EXPECT_FALSE(ParseCalibrationText(Header() + Table(1024, 5, zeros + "65536"), c));
+}

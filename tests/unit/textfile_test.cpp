@@ -43,6 +43,36 @@ TEST(TextFile, NumbersAreStrict) {
     EXPECT_FALSE(ParseReal("1.5x", r));
 }
 
+TEST(TextFile, LeadingZerosAndAPlusSignKeepANumbersValue) {
+    const std::string zeros(40, '0');
+    std::uint64_t u = 0;
+    EXPECT_TRUE(ParseUnsigned(zeros + "65535", 65535, u));
+    EXPECT_EQ(u, 65535u);
+    EXPECT_TRUE(ParseUnsigned(zeros, 0, u));
+    EXPECT_EQ(u, 0u);
+    EXPECT_FALSE(ParseUnsigned(zeros + "65536", 65535, u));
+    double r = 0;
+    EXPECT_TRUE(ParseReal("-" + zeros + "0.25", r));
+    EXPECT_EQ(r, -0.25);
+    EXPECT_TRUE(ParseReal("+" + zeros + "1.5e1", r));
+    EXPECT_EQ(r, 15.0);
+    EXPECT_FALSE(ParseReal("+-1", r));
+
+    std::string path = TempPath("padded.txt");
+    WriteRaw(path, "+1 " + zeros + "2 +0004294967295");
+    std::uint32_t v[3] = {};
+    ASSERT_EQ(FileToArrayU32(path, v, 3), 0);
+    EXPECT_EQ(v[0], 1u);
+    EXPECT_EQ(v[1], 2u);
+    EXPECT_EQ(v[2], 4294967295u);
+    for (const char* text : {"+ 2 3", "++1 2 3", "+-1 2 3", "1 2 +4294967296"}) {
+        std::uint32_t w[3] = {7, 7, 7};
+        WriteRaw(path, text);
+        EXPECT_NE(FileToArrayU32(path, w, 3), 0) << text;
+        EXPECT_EQ(w[0], 7u) << text;
+    }
+}
+
 TEST(TextFile, ReadsTheFirstNumbersOfAnyLayout) {
     std::string path = TempPath("nums.txt");
     std::uint32_t v[3] = {7, 7, 7};
