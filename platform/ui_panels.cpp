@@ -348,6 +348,28 @@ Kind KindOf(QWidget* w) {
     return Kind::Unknown;
 }
 
+// A shortcut acts without taking the focus from a numeric field, so the field's typed text
+// would not yet be its value: take it now, as leaving the field would.
+void CommitFocusedField(int panel, int control) {
+    QWidget* f = QApplication::focusWidget();
+    QAbstractSpinBox* field = nullptr;
+    for (QWidget* w = f; w && !field; w = w->parentWidget()) {
+        field = qobject_cast<QAbstractSpinBox*>(w);
+    }
+    Control* own = FindCtrl(panel, control);
+    if (!field || field->isReadOnly() || (own && own->widget == field)) {
+        return;
+    }
+    field->interpretText();
+    for (auto& [h, p] : Panels()) {
+        for (auto& [id, c] : p.controls) {
+            if (c.widget == field) {
+                RememberFieldValue(c);
+            }
+        }
+    }
+}
+
 // Runs a control's callback later, from the event pump, in the order events arrived, so a
 // callback that waits never runs inside a widget's own input handler.
 void Post(int panel, int control, int event, int d1, int d2) {
@@ -355,6 +377,7 @@ void Post(int panel, int control, int event, int d1, int d2) {
     if (!app) {
         return;
     }
+    CommitFocusedField(panel, control);
     QMetaObject::invokeMethod(
         app,
         [=] {

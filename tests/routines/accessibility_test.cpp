@@ -326,3 +326,39 @@ TEST_F(AccessTest, EnterCommitsANumericFieldAndEscapeDropsThePendingEdit) {
 }
 
 } // namespace
+
+namespace {
+TEST_F(AccessTest, AShortcutActsOnTheValueJustTyped) {
+    useSensor();
+    openLink();
+    ASSERT_TRUE(ActivatePanelWindow(pA));
+    // Typed, no Enter, then Alt+S: the send carries the typed value, which is now the field's.
+    SetActiveCtrl(pA, MAIN_REFA);
+    PressKeys("Ctrl+A");
+    TypeText("700");
+    PressKeys("Alt+S");
+    ASSERT_TRUE(pumpUntil([&] { return !writes().empty(); }));
+    pump(0.05);
+    EXPECT_EQ(writtenWord(0, 2), static_cast<unsigned>(ORDER_SEND_RAM));
+    EXPECT_EQ(writtenWord(0, 6 + 2), 700u);
+    EXPECT_EQ(val(MAIN_REFA), 700);
+    // Escape now goes back to the value taken, not to the one before.
+    SetActiveCtrl(pA, MAIN_REFA);
+    PressKeys("Ctrl+A");
+    TypeText("3");
+    PressKeys("Esc");
+    EXPECT_EQ(val(MAIN_REFA), 700);
+
+    // A switch's shortcut reads the panel as well: typed into word 8, Alt+E then Alt+S.
+    SetActiveCtrl(pA, MAIN_SETTING8);
+    PressKeys("Ctrl+A");
+    TypeText("9");
+    PressKeys("Alt+E");
+    ASSERT_TRUE(FinishClicks());
+    EXPECT_EQ(val(MAIN_SETTING8), 9);
+    PressKeys("Alt+S");
+    ASSERT_TRUE(pumpUntil([&] { return writes().size() >= 2; }));
+    EXPECT_EQ(writtenWord(1, 2), static_cast<unsigned>(ORDER_SEND_EEPROM));
+    EXPECT_EQ(writtenWord(1, 6 + 2 * 8), 9u);
+}
+} // namespace
