@@ -647,36 +647,12 @@ void OnFlashProgress(int done, int total) {
 }
 
 // Why a calibration file the tool refused is invalid: the file, the line and the reason.
-std::string CalibFileProblem(const std::string& path) {
+std::string CalibFileRefusal(const std::string& path) {
     std::string text;
     if (!ReadWholeFile(path, text)) {
         return path + ": cannot be read (" + std::strerror(errno) + ")";
     }
-    std::size_t table = text.find("[XFLASH]");
-    auto lineAt = [&](std::size_t at) {
-        return std::to_string(1 + std::count(text.begin(), text.begin() + at, '\n'));
-    };
-    if (table == std::string::npos) {
-        return path + ":" + lineAt(text.size()) + ": no [XFLASH] section";
-    }
-    std::size_t i = table + 8;
-    int values = 0;
-    while (values < kCalibTableWords) {
-        i = text.find_first_not_of(" \t\r\n", i);
-        if (i == std::string::npos) {
-            return path + ":" + lineAt(text.size()) + ": the table holds " +
-                   std::to_string(values) + " values, not 1024";
-        }
-        std::size_t end = text.find_first_of(" \t\r\n", i);
-        std::string tok = text.substr(i, end == std::string::npos ? end : end - i);
-        std::uint64_t v = 0;
-        if (!ParseUnsigned(tok, 0xFFFF, v)) {
-            return path + ":" + lineAt(i) + ": \"" + tok + "\" is not a 16-bit table value";
-        }
-        ++values;
-        i = end == std::string::npos ? text.size() : end;
-    }
-    return path + ":" + lineAt(table) + ": a header value does not fit in 16 bits";
+    return path + ": " + CalibFileProblem(text);
 }
 
 bool LoadCalibFile(const std::string& path, bool channelB) {
@@ -688,7 +664,7 @@ bool LoadCalibFile(const std::string& path, bool channelB) {
         CC_PICBTNCalibFileCHA(pCalib, CAL_BTNFILECHA, EVENT_COMMIT, nullptr, 0, 0);
     }
     if ((channelB ? look_flagB : look_flagA) != 1) {
-        Error(CalibFileProblem(path));
+        Error(CalibFileRefusal(path));
         return false;
     }
     return true;
