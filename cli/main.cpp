@@ -53,6 +53,22 @@ void Result(const Json& j) {
     std::fflush(stdout);
 }
 
+// The status text holds Latin-1 bytes (a firmware text may carry a degree sign); the terminal,
+// JSON and the log take UTF-8.
+std::string Utf8(const char* latin1) {
+    std::string out;
+    for (const char* c = latin1; *c; ++c) {
+        auto b = static_cast<unsigned char>(*c);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
 std::string StatusLine() {
     char buf[256] = "";
     GetCtrlVal(pA, MAIN_STATUS, buf, sizeof buf);
@@ -210,7 +226,7 @@ bool Identify() {
     bool hw = GetHARDWAREInfo() == 1;
     bool fw = GetVERSIONInfo() >= 72;
     g_log.identified = hw || fw;
-    g_log.firmware = fw ? szStatus : "";
+    g_log.firmware = fw ? Utf8(szStatus) : "";
     return hw && fw;
 }
 
@@ -367,7 +383,7 @@ int CmdInfo() {
     Block b1 = RecordBlock(1);
     Delay(kStartupPauseSec);
     bool fw = GetVERSIONInfo() >= 72;
-    std::string firmware = fw ? szStatus : "";
+    std::string firmware = fw ? Utf8(szStatus) : "";
     if (!fw) {
         Error("Error reading firmware-info!");
     }
@@ -905,8 +921,8 @@ int CmdProbe() {
     std::string line = szStatus;
     bool hw = GetHARDWAREInfo() == 1;
     bool fw = GetVERSIONInfo() >= 72;
-    std::printf("1\t%s\t%s\t%s\n", hw ? std::to_string(pcbtype).c_str() : "", fw ? szStatus : "",
-                line.c_str());
+    std::printf("1\t%s\t%s\t%s\n", hw ? std::to_string(pcbtype).c_str() : "",
+                fw ? Utf8(szStatus).c_str() : "", line.c_str());
     return kExitOk;
 }
 
