@@ -4,6 +4,7 @@
 #include "core/state.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 extern int look_flagA; // a calibration table for channel A is loaded
@@ -55,6 +56,9 @@ struct CalibFileContent {
 // Parses a calibration file's text. False when the table section is missing or short, or a
 // table or integer header value does not fit in 16 bits; `out` is then not to be used.
 bool ParseCalibrationText(std::string_view text, CalibFileContent& out);
+// Why ParseCalibrationText refuses a text, as "line N: reason" ("line 1031: only 1023 table
+// values"); empty when it takes it.
+std::string CalibFileProblem(std::string_view text);
 // Zeroes the header record, both tables and both file names (start of run, tests).
 void ClearCalibration();
 

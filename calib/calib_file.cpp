@@ -5,6 +5,7 @@
 #include "platform/ui.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -84,7 +85,17 @@ const Channel kChannelB{
     CAL_FILEBOXB, CAL_LABELB1, CAL_LABELB2, "No Calibration-Data-File CHB selected!",
     &look_flagB};
 
+// Why the last chosen file was refused ("NAME: reason"); empty after a cancel or a load.
+std::string g_refusal;
+
+std::string BaseName(const char* path) {
+    std::string name = path;
+    auto slash = name.find_last_of("/\\");
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
 int ReadCalibrationFile(const Channel& ch, char* path) {
+    g_refusal.clear();
     if (FileSelectPopup(proj_dir, "XF-LINEAR.DAT", "*.dat", "ZEL-A-2X-Calibration-File",
                         VAL_LOAD_BUTTON, 0, 1, 1, 1, path) <= 0) {
         return 0;
@@ -93,7 +104,12 @@ int ReadCalibrationFile(const Channel& ch, char* path) {
     // The whole file is read and checked before anything is stored: a failed load changes
     // neither the header record nor the table.
     CalibFileContent content;
-    if (!ReadWholeFile(path, text) || !ParseCalibrationText(text, content)) {
+    if (!ReadWholeFile(path, text)) {
+        g_refusal = BaseName(path) + ": cannot be read";
+        return 0;
+    }
+    if (!ParseCalibrationText(text, content)) {
+        g_refusal = BaseName(path) + ": " + CalibFileProblem(text);
         return 0;
     }
     if (content.hasHeader) {
@@ -125,7 +141,8 @@ void ShowLoadOutcome(const Channel& ch, int result, const char* path) {
         SetCtrlAttribute(pCalib, ch.label2, ATTR_TEXT_COLOR, kDarkGreen);
         *ch.lookFlag = 1;
     } else {
-        ResetTextBox(pCalib, ch.fileBox, ch.noFileText);
+        // A refused file says why; a cancelled dialog says that none is chosen.
+        ResetTextBox(pCalib, ch.fileBox, g_refusal.empty() ? ch.noFileText : g_refusal.c_str());
         SetCtrlVal(pCalib, CAL_TABLESSW, 0);
         SetCtrlAttribute(pCalib, ch.label1, ATTR_TEXT_COLOR, kGrey);
         SetCtrlAttribute(pCalib, ch.label2, ATTR_TEXT_COLOR, kGrey);
@@ -163,6 +180,61 @@ bool ParseCalibrationText(std::string_view text, CalibFileContent& out) {
         out.table[kCalibTableWords - 1 - k] = v;
     }
     return true; // anything after the last table value is ignored
+}
+
+std::string CalibFileProblem(std::string_view text) {
+    CalibFileContent content;
+    if (ParseCalibrationText(text, content)) {
+        return "";
+    }
+    // The parser's walk again, this time keeping where each token stands.
+    std::size_t pos = 0, at = 0;
+    auto next = [&] {
+        while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) {
+            ++pos;
+        }
+        at = pos;
+        while (pos < text.size() && !std::isspace(static_cast<unsigned char>(text[pos]))) {
+            ++pos;
+        }
+        return text.substr(at, pos - at);
+    };
+    auto lineNo = [&](std::size_t p) {
+        return 1 + std::count(text.begin(), text.begin() + p, '\n');
+    };
+    auto line = [&](std::size_t p) { return "line " + std::to_string(lineNo(p)); };
+    auto quoted = [](std::string_view tok) {
+        return "\"" + std::string(tok.substr(0, 20)) + (tok.size() > 20 ? "...\"" : "\"");
+    };
+    std::string_view word = next();
+    if (word.starts_with(kHeaderWord)) {
+        for (int i = 0; i < 5; ++i) {
+            next();
+            std::string_view value = next();
+            std::uint16_t w = 0;
+            if (i != 2 && ReadWord(value, w) == IntField::TooWide) {
+                return line(at) + ": header value " + quoted(value) + " does not fit in 16 bits";
+            }
+        }
+        word = next();
+    }
+    if (!word.starts_with(kTableWord)) {
+        return line(at) + (word.empty() ? ": no [XFLASH] section"
+                                        : ": [XFLASH] expected, not " + quoted(word));
+    }
+    for (int k = 0; k < kCalibTableWords; ++k) {
+        std::size_t end = pos;
+        std::string_view value = next();
+        std::uint16_t w = 0;
+        if (value.empty()) {
+            return "line " + std::to_string(lineNo(end) + 1) + ": only " + std::to_string(k) +
+                   " table values";
+        }
+        if (ReadWord(value, w) != IntField::Value) {
+            return line(at) + ": " + quoted(value) + " is not a 16-bit table value";
+        }
+    }
+    return "not a calibration file";
 }
 
 void ClearCalibration() {

@@ -53,6 +53,22 @@ void Result(const Json& j) {
     std::fflush(stdout);
 }
 
+// The status text holds Latin-1 bytes (a firmware text may carry a degree sign); the terminal,
+// JSON and the log take UTF-8.
+std::string Utf8(const char* latin1) {
+    std::string out;
+    for (const char* c = latin1; *c; ++c) {
+        auto b = static_cast<unsigned char>(*c);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
 std::string StatusLine() {
     char buf[256] = "";
     GetCtrlVal(pA, MAIN_STATUS, buf, sizeof buf);
@@ -210,7 +226,7 @@ bool Identify() {
     bool hw = GetHARDWAREInfo() == 1;
     bool fw = GetVERSIONInfo() >= 72;
     g_log.identified = hw || fw;
-    g_log.firmware = fw ? szStatus : "";
+    g_log.firmware = fw ? Utf8(szStatus) : "";
     return hw && fw;
 }
 
@@ -367,7 +383,7 @@ int CmdInfo() {
     Block b1 = RecordBlock(1);
     Delay(kStartupPauseSec);
     bool fw = GetVERSIONInfo() >= 72;
-    std::string firmware = fw ? szStatus : "";
+    std::string firmware = fw ? Utf8(szStatus) : "";
     if (!fw) {
         Error("Error reading firmware-info!");
     }
@@ -647,36 +663,12 @@ void OnFlashProgress(int done, int total) {
 }
 
 // Why a calibration file the tool refused is invalid: the file, the line and the reason.
-std::string CalibFileProblem(const std::string& path) {
+std::string CalibFileRefusal(const std::string& path) {
     std::string text;
     if (!ReadWholeFile(path, text)) {
         return path + ": cannot be read (" + std::strerror(errno) + ")";
     }
-    std::size_t table = text.find("[XFLASH]");
-    auto lineAt = [&](std::size_t at) {
-        return std::to_string(1 + std::count(text.begin(), text.begin() + at, '\n'));
-    };
-    if (table == std::string::npos) {
-        return path + ":" + lineAt(text.size()) + ": no [XFLASH] section";
-    }
-    std::size_t i = table + 8;
-    int values = 0;
-    while (values < kCalibTableWords) {
-        i = text.find_first_not_of(" \t\r\n", i);
-        if (i == std::string::npos) {
-            return path + ":" + lineAt(text.size()) + ": the table holds " +
-                   std::to_string(values) + " values, not 1024";
-        }
-        std::size_t end = text.find_first_of(" \t\r\n", i);
-        std::string tok = text.substr(i, end == std::string::npos ? end : end - i);
-        std::uint64_t v = 0;
-        if (!ParseUnsigned(tok, 0xFFFF, v)) {
-            return path + ":" + lineAt(i) + ": \"" + tok + "\" is not a 16-bit table value";
-        }
-        ++values;
-        i = end == std::string::npos ? text.size() : end;
-    }
-    return path + ":" + lineAt(table) + ": a header value does not fit in 16 bits";
+    return path + ": " + CalibFileProblem(text);
 }
 
 bool LoadCalibFile(const std::string& path, bool channelB) {
@@ -688,7 +680,7 @@ bool LoadCalibFile(const std::string& path, bool channelB) {
         CC_PICBTNCalibFileCHA(pCalib, CAL_BTNFILECHA, EVENT_COMMIT, nullptr, 0, 0);
     }
     if ((channelB ? look_flagB : look_flagA) != 1) {
-        Error(CalibFileProblem(path));
+        Error(CalibFileRefusal(path));
         return false;
     }
     return true;
@@ -929,8 +921,8 @@ int CmdProbe() {
     std::string line = szStatus;
     bool hw = GetHARDWAREInfo() == 1;
     bool fw = GetVERSIONInfo() >= 72;
-    std::printf("1\t%s\t%s\t%s\n", hw ? std::to_string(pcbtype).c_str() : "", fw ? szStatus : "",
-                line.c_str());
+    std::printf("1\t%s\t%s\t%s\n", hw ? std::to_string(pcbtype).c_str() : "",
+                fw ? Utf8(szStatus).c_str() : "", line.c_str());
     return kExitOk;
 }
 

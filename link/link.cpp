@@ -22,9 +22,11 @@ int nBytesR = 0;
 namespace {
 constexpr int kFirmwareBytes = 72;
 
-// The status line never holds an unprintable byte: anything outside printable ASCII shows '?'.
+// The status line never holds an unprintable byte: printable ASCII and printable Latin-1
+// (degree sign, micro sign, umlauts) stay, as Latin-1 bytes; anything else shows '?'.
 char Printable(unsigned code) {
-    return code >= 0x20 && code < 0x7F ? static_cast<char>(code) : '?';
+    bool printable = (code >= 0x20 && code < 0x7F) || (code >= 0xA0 && code <= 0xFF);
+    return printable ? static_cast<char>(static_cast<unsigned char>(code)) : '?';
 }
 
 // The scope loop's request in flight.

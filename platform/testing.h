@@ -71,6 +71,10 @@ void TypeText(const std::string& text);
 // The control holding the keyboard focus (0 for none), or its object name.
 int FocusedCtrl(int panel);
 std::string FocusedObjectName();
+// The mouse wheel turned over the middle of a control, `steps` notches (negative: down).
+void WheelOver(int panel, int control, int steps);
+// Whether a list control's list is open.
+bool ListOpen(int panel, int control);
 // A real mouse click in the middle of a control.
 void MouseClick(int panel, int control);
 // Mnemonic letters of a panel: the shown text of each button or field label carrying one,

@@ -5,6 +5,7 @@
 #include "ui_internal.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cctype>
@@ -281,6 +283,23 @@ std::string FocusedObjectName() {
         f = f->parentWidget();
     }
     return f ? f->objectName().toStdString() : std::string();
+}
+
+void WheelOver(int panel, int control, int steps) {
+    Control* c = FindCtrl(panel, control);
+    if (!c) {
+        return;
+    }
+    QPointF at = c->widget->rect().center();
+    QWheelEvent ev(at, c->widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * steps), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(c->widget, &ev);
+}
+
+bool ListOpen(int panel, int control) {
+    Control* c = FindCtrl(panel, control);
+    auto* r = c ? qobject_cast<QComboBox*>(c->widget.data()) : nullptr;
+    return r && r->view()->isVisible();
 }
 
 void MouseClick(int panel, int control) {

@@ -70,6 +70,18 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileName, c
                 QDir::toNativeSeparators(dlg.selectedFiles().front()).toLocal8Bit().toStdString();
         }
     }
+    // A new name typed without an extension gets the filter's, or the load dialog would not
+    // list the file saved under it; an existing file or directory chosen as it is stays so.
+    std::string f = filter ? filter : "";
+    if (buttonKind != VAL_LOAD_BUTTON && !chosen.empty() && f.size() > 2 && f.starts_with("*.") &&
+        f.find_first_of(";* ", 1) == std::string::npos &&
+        !QFileInfo::exists(QString::fromLocal8Bit(chosen.c_str()))) {
+        std::size_t name = chosen.find_last_of("/\\");
+        name = name == std::string::npos ? 0 : name + 1;
+        if (name < chosen.size() && chosen.find('.', name) == std::string::npos) {
+            chosen += f.substr(1);
+        }
+    }
     // On cancel the caller's path buffer keeps what it held.
     if (chosen.empty() || chosen.size() >= MAX_PATHNAME_LEN) {
         return VAL_NO_FILE_SELECTED; // a path that does not fit is refused, never cut

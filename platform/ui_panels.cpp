@@ -5,6 +5,7 @@
 #include "ui_internal.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QApplication>
@@ -102,6 +103,56 @@ class FieldKeys : public QObject {
     QAbstractSpinBox* field_;
 };
 
+// A list that acts when its choice changes (the port selector closes and reopens the port)
+// changes only by a choice from its opened list: the wheel over it is ignored, and keys that
+// would step the closed list open it instead. Enter on the closed list commits its choice.
+class RingGuard : public QObject {
+  public:
+    RingGuard(QComboBox* ring, int panel, int control)
+        : QObject(ring), ring_(ring), panel_(panel), control_(control) {}
+
+  protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override {
+        bool input = ev->type() == QEvent::Wheel || ev->type() == QEvent::KeyPress;
+        if (!input || ring_->view()->isVisible()) {
+            return QObject::eventFilter(obj, ev);
+        }
+        if (ev->type() == QEvent::Wheel) {
+            ev->ignore();
+            return true;
+        }
+        if (ev->type() == QEvent::KeyPress) {
+            auto* ke = static_cast<QKeyEvent*>(ev);
+            switch (ke->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                Post(panel_, control_, EVENT_VAL_CHANGED);
+                Post(panel_, control_, EVENT_COMMIT);
+                return true;
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+            case Qt::Key_Home:
+            case Qt::Key_End:
+                ring_->showPopup();
+                return true;
+            default:
+                if (!ke->text().isEmpty() && ke->text()[0].isPrint() &&
+                    ke->key() != Qt::Key_Space) {
+                    return true; // no search that steps the closed list
+                }
+            }
+        }
+        return QObject::eventFilter(obj, ev);
+    }
+
+  private:
+    QComboBox* ring_;
+    int panel_;
+    int control_;
+};
+
 void Connect(Panel& p, Control& c) {
     int panel = p.handle;
     int id = c.id;
@@ -140,6 +191,9 @@ void Connect(Panel& p, Control& c) {
     }
     case Kind::Ring: {
         auto* r = static_cast<QComboBox*>(w);
+        if (c.callback) {
+            r->installEventFilter(new RingGuard(r, panel, id));
+        }
         c.connections.push_back(QObject::connect(r, &QComboBox::activated, [=] {
             Post(panel, id, EVENT_VAL_CHANGED);
             Post(panel, id, EVENT_COMMIT);
@@ -348,6 +402,28 @@ Kind KindOf(QWidget* w) {
     return Kind::Unknown;
 }
 
+// A shortcut acts without taking the focus from a numeric field, so the field's typed text
+// would not yet be its value: take it now, as leaving the field would.
+void CommitFocusedField(int panel, int control) {
+    QWidget* f = QApplication::focusWidget();
+    QAbstractSpinBox* field = nullptr;
+    for (QWidget* w = f; w && !field; w = w->parentWidget()) {
+        field = qobject_cast<QAbstractSpinBox*>(w);
+    }
+    Control* own = FindCtrl(panel, control);
+    if (!field || field->isReadOnly() || (own && own->widget == field)) {
+        return;
+    }
+    field->interpretText();
+    for (auto& [h, p] : Panels()) {
+        for (auto& [id, c] : p.controls) {
+            if (c.widget == field) {
+                RememberFieldValue(c);
+            }
+        }
+    }
+}
+
 // Runs a control's callback later, from the event pump, in the order events arrived, so a
 // callback that waits never runs inside a widget's own input handler.
 void Post(int panel, int control, int event, int d1, int d2) {
@@ -355,6 +431,7 @@ void Post(int panel, int control, int event, int d1, int d2) {
     if (!app) {
         return;
     }
+    CommitFocusedField(panel, control);
     QMetaObject::invokeMethod(
         app,
         [=] {

@@ -2,9 +2,12 @@
 // program the events a click gives, and the panels work with keys alone.
 #include "harness.h"
 
+#include "app/app.h"
 #include "core/state.h"
 #include "link/frames.h"
+#include "link/link.h"
 #include "params/params.h"
+#include "platform/memserial.h"
 #include "platform/testing.h"
 #include "platform/ui.h"
 #include "scope/scope.h"
@@ -325,4 +328,77 @@ TEST_F(AccessTest, EnterCommitsANumericFieldAndEscapeDropsThePendingEdit) {
     EXPECT_EQ(val(MAIN_TOLB), 42);
 }
 
+} // namespace
+
+namespace {
+TEST_F(AccessTest, AShortcutActsOnTheValueJustTyped) {
+    useSensor();
+    openLink();
+    ASSERT_TRUE(ActivatePanelWindow(pA));
+    // Typed, no Enter, then Alt+S: the send carries the typed value, which is now the field's.
+    SetActiveCtrl(pA, MAIN_REFA);
+    PressKeys("Ctrl+A");
+    TypeText("700");
+    PressKeys("Alt+S");
+    ASSERT_TRUE(pumpUntil([&] { return !writes().empty(); }));
+    pump(0.05);
+    EXPECT_EQ(writtenWord(0, 2), static_cast<unsigned>(ORDER_SEND_RAM));
+    EXPECT_EQ(writtenWord(0, 6 + 2), 700u);
+    EXPECT_EQ(val(MAIN_REFA), 700);
+    // Escape now goes back to the value taken, not to the one before.
+    SetActiveCtrl(pA, MAIN_REFA);
+    PressKeys("Ctrl+A");
+    TypeText("3");
+    PressKeys("Esc");
+    EXPECT_EQ(val(MAIN_REFA), 700);
+
+    // A switch's shortcut reads the panel as well: typed into word 8, Alt+E then Alt+S.
+    SetActiveCtrl(pA, MAIN_SETTING8);
+    PressKeys("Ctrl+A");
+    TypeText("9");
+    PressKeys("Alt+E");
+    ASSERT_TRUE(FinishClicks());
+    EXPECT_EQ(val(MAIN_SETTING8), 9);
+    PressKeys("Alt+S");
+    ASSERT_TRUE(pumpUntil([&] { return writes().size() >= 2; }));
+    EXPECT_EQ(writtenWord(1, 2), static_cast<unsigned>(ORDER_SEND_EEPROM));
+    EXPECT_EQ(writtenWord(1, 6 + 2 * 8), 9u);
+}
+} // namespace
+
+namespace {
+TEST_F(AccessTest, ThePortChangesOnlyByAChoiceFromTheOpenedList) {
+    useSensor();
+    static MemorySerialDevice dev2; // outlives the fixture, which closes the ports
+    AttachMemoryDevice(2, &dev2);
+    InitRS232(1);
+    FillPortSelector(1);
+    ASSERT_TRUE(ActivatePanelWindow(pA));
+    std::size_t sent = writes().size();
+    RecordEvents(true);
+    // The wheel over the closed selector, either way, and keys that would step it: no event,
+    // no frame, the port in use stays.
+    WheelOver(pA, MAIN_DROPDCOM, -1);
+    WheelOver(pA, MAIN_DROPDCOM, 2);
+    SetActiveCtrl(pA, MAIN_DROPDCOM);
+    PressKeys("c");
+    pump(0.05);
+    EXPECT_TRUE(eventsOf(pA, MAIN_DROPDCOM).empty());
+    EXPECT_EQ(val(MAIN_DROPDCOM), 1);
+    // Down opens the list instead of stepping it.
+    PressKeys("Down");
+    pump(0.05);
+    EXPECT_TRUE(ListOpen(pA, MAIN_DROPDCOM));
+    EXPECT_TRUE(eventsOf(pA, MAIN_DROPDCOM).empty());
+    EXPECT_EQ(writes().size(), sent);
+    EXPECT_TRUE(dev2.writes.empty());
+    EXPECT_EQ(com, 1);
+    // A choice from the opened list is taken: the start-up exchange runs on port 2.
+    PressKeys("Down");
+    PressKeys("Return");
+    ASSERT_TRUE(pumpUntil([&] { return com == 2; }));
+    EXPECT_EQ(eventsOf(pA, MAIN_DROPDCOM), (std::vector<int>{EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    EXPECT_FALSE(dev2.writes.empty());
+    EXPECT_EQ(writes().size(), sent);
+}
 } // namespace

@@ -93,14 +93,18 @@ TEST_F(CalibFileTest, LoadsFillTablesSharedHeaderAndPanel) {
 // A failed load changes neither the header record nor the table: only the channel's flag
 // and its feedback.
 TEST_F(CalibFileTest, FailedLoadChangesNothingButTheFlag) {
-    const std::string bad[] = {
-        WriteCalibFile(tempDir + "/short.dat", 0, "1", "G\t2\nS\t3\nL\t4\nH\t5\n", 1023),
-        WriteCalibFile(tempDir + "/wideh.dat", 0, "65536", "G\t2\nS\t3\nL\t4\nH\t5\n"),
-        WriteCalibFile(tempDir + "/widet.dat", 0xFF00, "1", "G\t2\nS\t3\nL\t4\nH\t5\n"),
-        tempDir + "/missing.dat",
-        "", // cancelled
+    // Each refused file says why in its box; a cancelled dialog says that none is chosen.
+    const std::pair<std::string, std::string> bad[] = {
+        {WriteCalibFile(tempDir + "/short.dat", 0, "1", "G\t2\nS\t3\nL\t4\nH\t5\n", 1023),
+         "short.dat: line 1031: only 1023 table values"},
+        {WriteCalibFile(tempDir + "/wideh.dat", 0, "65536", "G\t2\nS\t3\nL\t4\nH\t5\n"),
+         "wideh.dat: line 2: header value \"65536\" does not fit in 16 bits"},
+        {WriteCalibFile(tempDir + "/widet.dat", 0xFF00, "1", "G\t2\nS\t3\nL\t4\nH\t5\n"),
+         "widet.dat: line 8: \"66303\" is not a 16-bit table value"},
+        {tempDir + "/missing.dat", "missing.dat: cannot be read"},
+        {"", "No Calibration-Data-File CHA selected!"}, // cancelled
     };
-    for (const auto& path : bad) {
+    for (const auto& [path, says] : bad) {
         load(CAL_BTNFILECHA, fileA);
         ASSERT_EQ(look_flagA, 1);
         std::uint16_t header[18], table[1024];
@@ -111,7 +115,7 @@ TEST_F(CalibFileTest, FailedLoadChangesNothingButTheFlag) {
         EXPECT_EQ(look_flagA, 0) << path;
         EXPECT_TRUE(std::equal(std::begin(header), std::end(header), calibration)) << path;
         EXPECT_TRUE(std::equal(std::begin(table), std::end(table), linArrayA)) << path;
-        EXPECT_EQ(Text(CAL_FILEBOXA), "No Calibration-Data-File CHA selected!") << path;
+        EXPECT_EQ(Text(CAL_FILEBOXA), says) << path;
         EXPECT_EQ(Val(pCalib, CAL_TABLESSW), 0) << path;
         EXPECT_EQ(Attr(CAL_LABELA1, ATTR_TEXT_COLOR), kGrey) << path;
         EXPECT_EQ(Attr(CAL_LABELA2, ATTR_TEXT_COLOR), kGrey) << path;

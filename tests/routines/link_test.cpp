@@ -133,10 +133,17 @@ TEST_F(RoutineTest, FirmwareTextIsAlwaysPrintable) {
     EXPECT_EQ(GetVERSIONInfo(), 72);
     EXPECT_STREQ(szVersion, "V2.0");
     EXPECT_EQ(status(), "V2.0");
-    // Words above 255 and control characters show as '?'.
-    answer(FirmwareWords({'A', 0x0141, 0x07, 'B'}));
+    // Words above 255 and control characters (C0, DEL, C1) show as '?'.
+    answer(FirmwareWords({'A', 0x0141, 0x07, 0x7F, 0x85, 'B'}));
     GetVERSIONInfo();
-    EXPECT_EQ(status(), "A??B");
+    EXPECT_EQ(status(), "A????B");
+    // Printable Latin-1 stays: kept as Latin-1 bytes, shown as their characters.
+    answer(FirmwareWords({'2', '5', 0xB0, 'C', ' ', 0xB5, 'm', ' ', 0xC4, 0xFC, 0xA0, 0xFF}));
+    GetVERSIONInfo();
+    EXPECT_STREQ(szVersion, "25\xB0"
+                            "C \xB5m \xC4\xFC\xA0\xFF");
+    EXPECT_EQ(status(), szVersion);
+    EXPECT_EQ(TextHistory(pA, MAIN_STATUS).back(), "25\u00B0C \u00B5m \u00C4\u00FC\u00A0\u00FF");
 
     // Other types: the bytes themselves, at most 65 characters.
     pcbtype = 100;
@@ -145,6 +152,19 @@ TEST_F(RoutineTest, FirmwareTextIsAlwaysPrintable) {
     answer(text);
     EXPECT_EQ(GetVERSIONInfo(), 72);
     EXPECT_EQ(status(), "x?" + std::string(63, 'x'));
+    // Byte text: the same characters kept, the same refused; the 65 kept are characters.
+    std::vector<std::uint8_t> latin(72, 0xE9);
+    latin[0] = 0xB0;
+    latin[1] = 0x9B;
+    latin[2] = 0x1B;
+    answer(latin);
+    EXPECT_EQ(GetVERSIONInfo(), 72);
+    std::string e;
+    for (int i = 0; i < 62; ++i) {
+        e += "\u00E9";
+    }
+    EXPECT_EQ(status(), "\xB0??" + std::string(62, '\xE9'));
+    EXPECT_EQ(TextHistory(pA, MAIN_STATUS).back(), "\u00B0??" + e);
 
     // 80 bytes: counted, no text taken, status as before the request.
     SetStatus("before");

@@ -285,3 +285,26 @@ TEST_F(RoutineTest, FailedSaveSaysSoAndKeepsTheOldFile) {
     CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(Slurp(path), "old");
 }
+
+TEST_F(RoutineTest, SaveDialogAddsTheFilterExtensionToABareNewName) {
+    target = DATFILE;
+    // A bare new name is saved as NAME.cfg, which the load dialog then lists and loads.
+    QueueFileSelectAnswer(tempDir + "/station3");
+    CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_TRUE(std::filesystem::exists(tempDir + "/station3.cfg"));
+    EXPECT_FALSE(std::filesystem::exists(tempDir + "/station3"));
+    EXPECT_EQ(std::string(file_name), tempDir + "/station3.cfg");
+    // A name with its own extension, or a dotted directory, is left alone.
+    std::filesystem::create_directory(tempDir + "/v1.2");
+    QueueFileSelectAnswer(tempDir + "/v1.2/set.txt");
+    CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_TRUE(std::filesystem::exists(tempDir + "/v1.2/set.txt"));
+    QueueFileSelectAnswer(tempDir + "/v1.2/bare");
+    CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_TRUE(std::filesystem::exists(tempDir + "/v1.2/bare.cfg"));
+    // Loading never renames: a bare name is looked for as it is.
+    std::ofstream(tempDir + "/plain") << "1 2 3 4 5 6 1 8 9 10 11 12 13 14 15 16";
+    QueueFileSelectAnswer(tempDir + "/plain");
+    EXPECT_EQ(ReadParaFromFile(), 1);
+    EXPECT_EQ(parameter[3], 1);
+}

@@ -90,3 +90,21 @@ TEST(CalibParse, LeadingZerosAndAPlusSignKeepAValue) {
     // Zeros in front do not make a wide value fit.
     EXPECT_FALSE(ParseCalibrationText(Header() + Table(1024, 5, zeros + "65536"), c));
 }
+
+TEST(CalibParse, EveryRefusalSaysWhereAndWhy) {
+    // Header lines 1-6, "[XFLASH]" on line 7, table value i on line 8 + i.
+    EXPECT_EQ(CalibFileProblem(Header() + Table(1023)), "line 1031: only 1023 table values");
+    EXPECT_EQ(CalibFileProblem(Header() + Table(1024, 500, "12abc")),
+              "line 508: \"12abc\" is not a 16-bit table value");
+    EXPECT_EQ(CalibFileProblem(Header() + Table(1024, 3, "-1")),
+              "line 11: \"-1\" is not a 16-bit table value");
+    EXPECT_EQ(CalibFileProblem(Header("100000000000000000000000000") + Table()),
+              "line 2: header value \"10000000000000000000...\" does not fit in 16 bits");
+    EXPECT_EQ(CalibFileProblem(Header()), "line 7: no [XFLASH] section");
+    EXPECT_EQ(CalibFileProblem("[HEADER]\nH1 1\nH2 2\nH3 3\nH4 4\nH5 5\n[TABLE]\n" + Table()),
+              "line 7: [XFLASH] expected, not \"[TABLE]\"");
+    EXPECT_EQ(CalibFileProblem(""), "line 1: no [XFLASH] section");
+    // What the parser takes has no problem.
+    EXPECT_EQ(CalibFileProblem(Header("65535") + Table(1024, 3, "65535")), "");
+    EXPECT_EQ(CalibFileProblem("comment\n" + Table()), "");
+}
