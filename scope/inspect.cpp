@@ -12,10 +12,12 @@ namespace {
 constexpr double kStatsEverySec = 0.25;
 double g_runStart = 0;
 double g_lastStats = -1;
+double g_lastSampleAt = 0;
 long g_samples = 0;
 
-void ShowStats(const std::string& suffix = "") {
-    std::string text = FormatScopeStats(g_samples, Timer() - g_runStart, GetLinkStats()) + suffix;
+// Until `until` (Timer seconds).
+void ShowStats(double until, const std::string& suffix = "") {
+    std::string text = FormatScopeStats(g_samples, until - g_runStart, GetLinkStats()) + suffix;
     SetCtrlVal(pA, MAIN_SCOPESTATS, text.c_str());
     g_lastStats = Timer();
 }
@@ -32,22 +34,25 @@ long ScopeSamples() {
 void ScopeStatsRunStarted() {
     g_runStart = Timer();
     g_samples = 0;
+    g_lastSampleAt = g_runStart;
     ResetLinkStats();
     // The history from before the run sits left of 0, at the line's pace.
     for (int i = 0; i < kRawSamples; ++i) {
         timesRAW[i] = -(kRawSamples - 1 - i) / kLineLimitPerSec;
     }
-    ShowStats();
+    ShowStats(g_runStart);
 }
 
 void ScopeStatsRunEnded(const std::string& recorded) {
-    ShowStats(recorded.empty() ? "" : "; recorded " + recorded);
+    // The rate of the run itself: up to its last sample, not including how it was ended.
+    ShowStats(g_lastSampleAt, recorded.empty() ? "" : "; recorded " + recorded);
 }
 
 void ScopeStatsSample() {
     ++g_samples;
-    if (Timer() - g_lastStats >= kStatsEverySec) {
-        ShowStats();
+    g_lastSampleAt = Timer();
+    if (g_lastSampleAt - g_lastStats >= kStatsEverySec) {
+        ShowStats(g_lastSampleAt);
     }
 }
 

@@ -65,6 +65,7 @@ bool BoundedFileWriter::write(std::string_view data) {
         return false;
     }
     if (written_ + data.size() > maxFile_) {
+        flush(); // what was taken still reaches the file
         fail("file size limit reached");
         return false;
     }
