@@ -5,6 +5,8 @@
 #include "core/panel_ids.h"
 #include "params/params.h"
 #include "platform/ui.h"
+#include "scope/inspect.h"
+#include "scope/record.h"
 #include "scope/scope.h"
 
 #include <iterator>
@@ -50,6 +52,11 @@ const CtrlBinding kMain[] = {
     {MAIN_RADIOSELECT, "radioSelect", CC_RadioSelect},
     {MAIN_RADIOTEACH, "radioTeach", CC_RadioTeach},
     {MAIN_BINSWCHANNEL, "binSwitchChannel", CC_BINSWchannel},
+    {MAIN_RECORDSW, "recordSwitch", CC_TOGGRecord},
+    {MAIN_PAUSESW, "pauseSwitch", CC_TOGGPause},
+    {MAIN_BTNSAVECHART, "saveChartButton", CC_BTNSaveChart},
+    {MAIN_BTNRESETZOOM, "resetZoomButton", CC_BTNResetZoom},
+    {MAIN_SCOPESTATS, "scopeStats", nullptr},
 };
 
 const CtrlBinding kCalib[] = {

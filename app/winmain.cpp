@@ -9,6 +9,7 @@
 #include "platform/serial.h"
 #include "platform/textfile.h"
 #include "platform/ui.h"
+#include "scope/record.h"
 #include "scope/scope.h"
 
 #include <algorithm>
@@ -280,6 +281,7 @@ void InitVars() {
 int CC_PANEL(int, int, int event, void*, int, int) {
     if (event == EVENT_CLOSE) {
         StopScope();
+        StopRecording(false); // the loop closes it too; this covers a close outside the loop
         Delay(kClosePauseSec);
         CloseCom(com);
         QuitUserInterface(0);

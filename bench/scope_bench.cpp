@@ -1,7 +1,8 @@
 // The live scope against zel-sensor-sim: samples per second and CPU use while streaming at
 // 19200 baud, then the program's own turnaround per exchange with an unpaced simulator.
 // Prints one JSON line per figure.
-// Usage: bench_scope [--seconds N]   (default 10)
+// Usage: bench_scope [--seconds N] [--record]   (default 10 s; --record: Record on, CSV files
+// in the bench's temporary program directory)
 //
 // Turnaround is timed inside the program: from the moment the receive callback has decoded a
 // data reply to the moment the loop sends the next request, which the link notes
@@ -16,6 +17,7 @@
 #include "platform/testing.h"
 #include "platform/ui.h"
 #include "process.h"
+#include "scope/record.h"
 #include "scope/scope.h"
 
 #include <QByteArray>
@@ -116,11 +118,14 @@ double Percentile(std::vector<double> v, double p) {
 
 int main(int argc, char** argv) {
     double seconds = 10;
+    bool record = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::max(1.0, std::atof(argv[++i]));
+        } else if (std::strcmp(argv[i], "--record") == 0) {
+            record = true;
         } else {
-            std::fprintf(stderr, "usage: bench_scope [--seconds N]\n");
+            std::fprintf(stderr, "usage: bench_scope [--seconds N] [--record]\n");
             return 2;
         }
     }
@@ -142,13 +147,16 @@ int main(int argc, char** argv) {
     SetupStripChart();
     InitVars();
     DisplayPanel(pA); // drawn like the real window, chart repaints included
+    SetCtrlVal(pA, MAIN_RECORDSW, record ? 1 : 0);
 
     const double lineLimit = 19200.0 / 10.0 / 72.0;
     RunResult paced = Stream({"--latency", "0"}, seconds);
     double rate = static_cast<double>(paced.samples) / paced.wall;
     std::printf("{\"bench\":\"scope\",\"metric\":\"samples_per_s\",\"value\":%.2f,"
-                "\"line_limit\":%.2f,\"ratio\":%.4f,\"seconds\":%.2f}\n",
-                rate, lineLimit, rate / lineLimit, paced.wall);
+                "\"line_limit\":%.2f,\"ratio\":%.4f,\"seconds\":%.2f,\"record\":%s,"
+                "\"rows_recorded\":%ld}\n",
+                rate, lineLimit, rate / lineLimit, paced.wall, record ? "true" : "false",
+                record ? RecordedSamples() : 0L);
     std::printf("{\"bench\":\"scope\",\"metric\":\"cpu_percent_of_one_core\",\"value\":%.2f}\n",
                 100.0 * paced.cpu / paced.wall);
     std::printf("{\"bench\":\"scope\",\"metric\":\"turnaround_median_us\",\"value\":%.1f,"

@@ -12,6 +12,7 @@
 #include "platform/serial.h"
 #include "platform/textfile.h"
 #include "platform/ui.h"
+#include "scope/record.h"
 #include "scope/scope.h"
 
 #include <algorithm>
@@ -579,8 +580,8 @@ struct ScopeRun {
 
 void OnSample() {
     double t = Timer() - g_scope.t0;
-    std::fprintf(g_scope.out, "%.3f,%u,%u,%u,%u,%d,%d,%d,%d,%d,%d\n", t, adcCHA, adcCHB, instate,
-                 outstate, refthdA, upthdA, lothdA, refthdB, upthdB, lothdB);
+    char row[kScopeCsvRowMax];
+    std::fwrite(row, 1, FormatScopeCsvRow(CurrentScopeSample(t), row), g_scope.out);
     ++g_scope.samples;
     bool enough = (g_opts.samples > 0 && g_scope.samples >= g_opts.samples) ||
                   (g_opts.seconds > 0 && t >= g_opts.seconds);
@@ -600,8 +601,7 @@ int CmdScope() {
     }
     int code = kExitOk;
     if (Connect()) {
-        std::fprintf(g_scope.out, "t_s,raw_a,raw_b,in_state,out_state,ref_a,up_a,lo_a,ref_b,up_b,"
-                                  "lo_b\n");
+        std::fputs(kScopeCsvHeader, g_scope.out);
         SetPlotObserver(OnSample);
         g_scope.t0 = Timer();
         CC_BTNRun(pA, MAIN_BTNRUN, EVENT_COMMIT, nullptr, 0, 0);

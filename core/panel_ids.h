@@ -47,6 +47,11 @@ enum MainCtrl : int {
     MAIN_RADIOSELECT, // three selectors whose callbacks do nothing
     MAIN_RADIOTEACH,
     MAIN_BINSWCHANNEL,
+    MAIN_RECORDSW, // live scope: record to CSV, pause the drawing, save and reset the view
+    MAIN_PAUSESW,
+    MAIN_BTNSAVECHART,
+    MAIN_BTNRESETZOOM,
+    MAIN_SCOPESTATS, // the link's figures since Run
 };
 
 // Calibration panel.

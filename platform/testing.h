@@ -31,6 +31,12 @@ void ClickCtrl(int panel, int control);
 void PostCtrlEvent(int panel, int control, int event);
 // The points the strip chart holds per trace (for tests).
 std::vector<std::vector<double>> StripChartTraces(int panel, int control);
+// What it draws per trace: the held points, or while paused those from before the pause.
+std::vector<std::vector<double>> StripChartShown(int panel, int control);
+// Moves the mouse over drawn sample `index` (oldest 0); returns the cursor's text ("" if none).
+std::string StripChartHover(int panel, int control, int index);
+// Whether the operator's zoom holds the axes.
+bool StripChartZoomed(int panel, int control);
 // Whether a panel is shown.
 bool PanelVisible(int panel);
 

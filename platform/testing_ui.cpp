@@ -153,6 +153,21 @@ std::vector<std::vector<double>> StripChartTraces(int panel, int control) {
     return c->chart->traces();
 }
 
+std::vector<std::vector<double>> StripChartShown(int panel, int control) {
+    Control* c = FindCtrl(panel, control);
+    return c && c->chart ? c->chart->shownTraces() : std::vector<std::vector<double>>{};
+}
+
+std::string StripChartHover(int panel, int control, int index) {
+    Control* c = FindCtrl(panel, control);
+    return c && c->chart ? c->chart->hoverSample(index).toStdString() : std::string();
+}
+
+bool StripChartZoomed(int panel, int control) {
+    Control* c = FindCtrl(panel, control);
+    return c && c->chart && c->chart->zoomed();
+}
+
 bool PanelVisible(int panel) {
     Panel* p = FindPanel(panel);
     return p && p->widget->isVisible();

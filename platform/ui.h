@@ -144,3 +144,13 @@ void SetProjectDir(const char* directory);
 // Strip-chart trace look: name for the legend, colour, line width in pixels, dashed or solid.
 int SetStripChartTrace(int panel, int control, int trace, const char* name, int color, int width,
                        int dashed);
+
+// Strip-chart x values: seconds for each point held per trace, oldest first (count points, at
+// most the points per screen). Without them the points are numbered.
+int SetStripChartTimes(int panel, int control, const double* seconds, int count);
+// Paused, the chart keeps taking points but draws none; resumed, it draws what it holds.
+int SetStripChartPaused(int panel, int control, int paused);
+// Back to the full history after a zoom by wheel or rubber band.
+int ResetStripChartZoom(int panel, int control);
+// Writes the chart as drawn to a PNG file; 0 or UIE_FILE.
+int SaveStripChartImage(int panel, int control, const char* path);

@@ -439,6 +439,41 @@ int PlotStripChart(int panel, int control, const double* values, int count, int 
     return 0;
 }
 
+int SetStripChartTimes(int panel, int control, const double* seconds, int count) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !c->chart || !seconds || count < 0) {
+        return UIE_NO_CONTROL;
+    }
+    c->chart->setTimes(seconds, count);
+    return 0;
+}
+
+int SetStripChartPaused(int panel, int control, int paused) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !c->chart) {
+        return UIE_NO_CONTROL;
+    }
+    c->chart->setPaused(paused != 0);
+    return 0;
+}
+
+int ResetStripChartZoom(int panel, int control) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !c->chart) {
+        return UIE_NO_CONTROL;
+    }
+    c->chart->resetZoom();
+    return 0;
+}
+
+int SaveStripChartImage(int panel, int control, const char* path) {
+    Control* c = FindCtrl(panel, control);
+    if (!c || !c->chart) {
+        return UIE_NO_CONTROL;
+    }
+    return path && c->chart->saveImage(QString::fromLocal8Bit(path)) ? 0 : UIE_FILE;
+}
+
 int SetRingItems(int panel, int control, const int* values, const char* const* labels,
                  std::size_t count) {
     Control* c = FindCtrl(panel, control);

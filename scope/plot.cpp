@@ -1,6 +1,8 @@
 #include "core/state.h"
 #include "params/record.h"
 #include "platform/ui.h"
+#include "scope/inspect.h"
+#include "scope/record.h"
 #include "scope/scope.h"
 
 double arrayRAW[kRawValues] = {};
@@ -91,11 +93,19 @@ void PlotRAWValues() {
     newest[6] = upthdB;
     newest[7] = lothdB;
 
+    // The time is taken once, after the reply was decoded: all that uses it sees the same value.
+    double t = Timer() - ScopeRunStartedAt();
+    Shift(timesRAW, kRawSamples, -1, timesRAW);
+    timesRAW[kRawSamples - 1] = t;
+
     ApplyChartSettings();
+    SetStripChartTimes(pA, MAIN_STRIPCHART, timesRAW, kRawSamples);
     PlotStripChart(pA, MAIN_STRIPCHART, arrayRAW, kRawValues, 0, 0, VAL_DOUBLE);
     SetCtrlVal(pA, MAIN_RAWA, static_cast<unsigned>(adcCHA));
     SetCtrlVal(pA, MAIN_RAWB, static_cast<unsigned>(adcCHB));
     DispLEDState(instate, outstate);
+    RecordSample(t);
+    ScopeStatsSample();
     if (g_plotObserver) {
         g_plotObserver();
     }

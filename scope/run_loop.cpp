@@ -2,6 +2,8 @@
 #include "link/frames.h"
 #include "params/record.h"
 #include "platform/ui.h"
+#include "scope/inspect.h"
+#include "scope/record.h"
 #include "scope/scope.h"
 
 int stop_flag = 1;
@@ -38,6 +40,8 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     stop_flag = 0;
     graph_flag = 0;
     rx_flag = 0;
+    ScopeStatsRunStarted();
+    RecordRunStarted();
 
     // One request is outstanding at any time; the time-out runs from the last request sent.
     double t0 = Timer();
@@ -74,6 +78,9 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     }
 
     EndDataStream();
+    // However the loop ended (Stop, time-out, lost or changed port, window closed), the
+    // recording is complete on disk before anything else runs.
+    ScopeStatsRunEnded(RecordRunEnded());
     rx_flag = 0;
     graph_flag = 0;
     FlushQueues(com); // whatever port `com` is now; a nested port change may have replaced it

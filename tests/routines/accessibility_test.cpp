@@ -91,6 +91,9 @@ TEST_F(AccessTest, EveryControlIsNamedAndFieldsSayWhatTheyMean) {
     EXPECT_EQ(byName["targetEeprom"].name, "EEPROM");
     EXPECT_EQ(byName["referenceA"].name, "Reference CHA (word 1)");
     EXPECT_EQ(byName["headerH3A"].name, "H3 CHA");
+    EXPECT_EQ(byName["recordSwitch"].name, "Record");
+    EXPECT_EQ(byName["resetZoomButton"].name, "Reset zoom");
+    EXPECT_EQ(byName["scopeStats"].name, "Link");
     // A list says its choice as its name; the label it is related to names it.
     auto labelled = [&](const std::string& object, const std::string& label) {
         const auto& l = byName[object].labelledBy;
@@ -228,6 +231,7 @@ TEST_F(AccessTest, MnemonicsAreUniquePerPanelAndNameTheMainActions) {
     EXPECT_EQ(mainKeys['O'], "stopButton");
     EXPECT_EQ(mainKeys['E'], "targetEeprom");
     EXPECT_EQ(mainKeys['1'], "referenceA");
+    EXPECT_EQ(mainKeys['Z'], "resetZoomButton");
 }
 
 TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
@@ -239,12 +243,13 @@ TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
         order.push_back(FocusedObjectName());
     }
     const std::vector<std::string> expected = {
-        "calibSwitch",    "setting0",     "referenceA",    "referenceB",  "toleranceA",
-        "toleranceB",     "setting5",     "flag0",         "flag1",       "setting8",
-        "setting9",       "targetRam",    "targetEeprom",  "targetFile",  "sendButton",
-        "getButton",      "portSelector", "channelSwitch", "teachButton", "refreshAButton",
-        "refreshBButton", "resetButton",  "radioSelect",   "radioTeach",  "binSwitchChannel",
-        "runButton",      "stopButton",   "rawA",          "rawB",        "statusLine",
+        "calibSwitch",     "setting0",     "referenceA",    "referenceB",      "toleranceA",
+        "toleranceB",      "setting5",     "flag0",         "flag1",           "setting8",
+        "setting9",        "targetRam",    "targetEeprom",  "targetFile",      "sendButton",
+        "getButton",       "portSelector", "channelSwitch", "teachButton",     "refreshAButton",
+        "refreshBButton",  "resetButton",  "radioSelect",   "radioTeach",      "binSwitchChannel",
+        "runButton",       "stopButton",   "recordSwitch",  "saveChartButton", "pauseSwitch",
+        "resetZoomButton", "rawA",         "rawB",          "scopeStats",      "statusLine",
         "calibSwitch"};
     EXPECT_EQ(order, expected);
 }
