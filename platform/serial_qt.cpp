@@ -165,6 +165,15 @@ class QtSerialBackend final : public SerialBackend {
     }
 
     void flushOut() override {
+#ifndef _WIN32
+        // Discard only what is still ours to discard. On a pseudo-terminal the kernel's output
+        // flush also drops bytes the other end has not read yet, which are already "sent".
+        int queued = 0;
+        if (qp_->bytesToWrite() == 0 &&
+            (::ioctl(static_cast<int>(qp_->handle()), TIOCOUTQ, &queued) != 0 || queued <= 0)) {
+            return;
+        }
+#endif
         qp_->clear(QSerialPort::Output);
     }
 
