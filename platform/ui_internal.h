@@ -69,6 +69,14 @@ Kind KindOf(QWidget* w);
 // Runs a control's callback later, from the event pump, in the order events arrived, so a
 // callback that waits never runs inside a widget's own input handler. Control 0 is the panel.
 void Post(int panel, int control, int event, int d1 = 0, int d2 = 0);
+// Connects a bound control's signals to the events its callback expects (ui_input.cpp).
+void Connect(Panel& p, Control& c);
+// Accessible name and description of a bound control, from its label and tooltip.
+void DescribeForScreenReaders(Panel& p, Control& c);
+// Turns a panel's close request (control 0) or a picture's right double click into events.
+QObject* NewEventFilter(int panel, int control, QObject* parent);
+// Discarding a panel closes its window; only then is a close request let through.
+void AllowClosing(bool allowed);
 
 // The value a numeric field showed when last committed or written by the program; Escape
 // goes back to it.
