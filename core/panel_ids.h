@@ -47,6 +47,8 @@ enum MainCtrl : int {
     MAIN_RADIOSELECT, // three selectors whose callbacks do nothing
     MAIN_RADIOTEACH,
     MAIN_BINSWCHANNEL,
+    MAIN_PARAMSGROUP, // parameter group box: its title counts the unsent words
+    MAIN_BTNCOMPARE,
 };
 
 // Calibration panel.

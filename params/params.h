@@ -16,6 +16,13 @@ extern char file_name[kPathLen]; // the parameter file last chosen
 void GetPanelValues();
 void SetPanelValues();
 
+// Marks each panel field that differs from the reference (block0Reference) and puts the count
+// of differing words into the parameter group's title; returns that count.
+int RefreshUnsentMarks();
+// The parameter fields' callback: a committed value refreshes the marks.
+int CC_ParamField(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2);
+
 int CC_BTNSend(int panel, int control, int event, void* callbackData, int eventData1,
                int eventData2);
 int CC_BTNGet(int panel, int control, int event, void* callbackData, int eventData1,

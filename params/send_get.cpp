@@ -68,8 +68,10 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
         CopyVarsToPP(0);
         // The send awaits no reply: rx_flag is left as it is.
         if (WriteCommandFrame(com, order, 0, pp) == kFrameLen) {
+            NoteBlock0Reference();
             ShowText("Transmit para1 Ok!");
         }
+        RefreshUnsentMarks();
     }
     // A send nested in a running scope loop may have taken its reply: re-arm it.
     if (DataStreamOpen()) {
@@ -112,6 +114,9 @@ void PushGET(int tgt, std::uint32_t block) {
         if (kind == REPLY_STANDARD && echo == static_cast<unsigned>(order)) {
             GetRxBuf36();
             CopyPPtoVars(block);
+            if ((block & 0xFFFF) == 0) {
+                NoteBlock0Reference();
+            }
             SetStatus("Parameter-frame received! - Line Ok!");
         } else if (kind == REPLY_STANDARD) {
             CountRefusedReply();

@@ -33,7 +33,12 @@ enum UiAttr : int {
     ATTR_SCROLL_MODE,
     ATTR_MAX_VALUE,
     ATTR_LABEL_TEXT, // string value
+    // String value: what a screen reader hears after the control's own description ("" none).
+    ATTR_ACCESSIBLE_SUFFIX,
 };
+
+// ATTR_TEXT_BGCOLOR / ATTR_FRAME_COLOR: back to the colour the control was loaded with.
+inline constexpr int VAL_DEFAULT_COLOR = -1;
 
 inline constexpr int VAL_CONTINUOUS = 1; // strip-chart scroll mode
 inline constexpr int CTRL_TEXT_MSG = 1;  // NewCtrl style

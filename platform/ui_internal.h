@@ -37,6 +37,7 @@ enum class Kind {
     Decoration,
     Timer,
     Progress,
+    Group, // a group box: its title is its text
 };
 
 struct Control {
