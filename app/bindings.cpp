@@ -22,6 +22,7 @@ const CtrlBinding kMain[] = {
     {MAIN_RBTFILE, "targetFile", CC_RBTFile},
     {MAIN_BTNSEND, "sendButton", CC_BTNSend},
     {MAIN_BTNGET, "getButton", CC_BTNGet},
+    {MAIN_BTNCOMPARE, "compareButton", CC_BTNCompare},
     {MAIN_SETTING0, "setting0", CC_ParamField},
     {MAIN_REFA, "referenceA", CC_ParamField},
     {MAIN_REFB, "referenceB", CC_ParamField},

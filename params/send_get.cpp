@@ -98,7 +98,8 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     return 0;
 }
 
-void PushGET(int tgt, std::uint32_t block) {
+int PushGET(int tgt, std::uint32_t block) {
+    int taken = 0;
     if (tgt != DATFILE) {
         int order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
         CopyVarsToPP(block);
@@ -117,6 +118,7 @@ void PushGET(int tgt, std::uint32_t block) {
             if ((block & 0xFFFF) == 0) {
                 NoteBlock0Reference();
             }
+            taken = 1;
             SetStatus("Parameter-frame received! - Line Ok!");
         } else if (kind == REPLY_STANDARD) {
             CountRefusedReply();
@@ -135,4 +137,5 @@ void PushGET(int tgt, std::uint32_t block) {
     }
     SetPanelValues();
     ShowStatus();
+    return taken;
 }

@@ -127,6 +127,15 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileName, c
 // in order, without showing a dialog; once they are used up, every further call is a cancel.
 void AnswerFileSelectsWith(const char* const* paths, std::size_t count);
 
+// A modal table of values side by side: one column per source, one row per word. Rows whose
+// columns disagree are highlighted; a value below 0 is shown as missing and not compared.
+// Every column but the first can be taken. Returns the column taken, -1 when closed, or
+// VAL_COMPARE_ADD_FILE when the operator asked to add a file's column (offerFile != 0).
+inline constexpr int VAL_COMPARE_ADD_FILE = -2;
+int ShowCompareDialog(const char* title, const char* const* columnTitles, int columns,
+                      const char* const* rowTitles, int rows,
+                      const int* values /* rows x columns */, int offerFile);
+
 int RunUserInterface();
 int QuitUserInterface(int code);
 // Runs all pending events and returns. Re-entrant. When nothing is pending it blocks briefly for

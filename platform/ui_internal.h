@@ -111,4 +111,14 @@ struct FileSelectRequest {
 using FileSelectScript = void (*)(const FileSelectRequest& request, std::string& path);
 void SetFileSelectScript(FileSelectScript script);
 
+struct CompareRequest {
+    std::string title;
+    std::vector<std::string> columns, rows;
+    std::vector<int> values; // rows x columns
+    bool offerFile;
+};
+// Answers ShowCompareDialog in place of the dialog. Null unless a test build installs one.
+using CompareScript = int (*)(const CompareRequest& request);
+void SetCompareScript(CompareScript script);
+
 } // namespace platform_internal
