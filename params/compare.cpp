@@ -170,7 +170,7 @@ int CC_BTNCompare(int, int, int event, void*, int, int) {
         RestoreAll(saved);
     }
     // Taking a column puts it into the record and on the panel, to be sent when the operator
-    // sends; the marks then show what differs from the sensor as last read.
+    // sends; the marks then show what differs from block 0 as last sent, received or loaded.
     if (choice > 0 && choice < static_cast<int>(columns.size()) &&
         columns[static_cast<std::size_t>(choice)].words[0] >= 0) {
         const Column& c = columns[static_cast<std::size_t>(choice)];
