@@ -51,7 +51,9 @@ enum MainCtrl : int {
     MAIN_PAUSESW,
     MAIN_BTNSAVECHART,
     MAIN_BTNRESETZOOM,
-    MAIN_SCOPESTATS, // the link's figures since Run
+    MAIN_SCOPESTATS,  // the link's figures since Run
+    MAIN_PARAMSGROUP, // parameter group box: its title counts the unsent words
+    MAIN_BTNCOMPARE,
 };
 
 // Calibration panel.

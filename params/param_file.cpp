@@ -22,7 +22,10 @@ void SendParaToFile() {
     }
     std::string error;
     // Written beside the target and renamed over it: a failed save keeps the last good file.
-    if (ArrayToFileU32(file_name, values, kFileWords, kFieldWidth, &error) != 0) {
+    if (ArrayToFileU32(file_name, values, kFileWords, kFieldWidth, &error) == 0) {
+        NoteBlock0Reference();
+        RefreshUnsentMarks();
+    } else {
         // The status line holds 65 characters: name the file, then the reason if it fits.
         std::string name = file_name;
         auto slash = name.find_last_of("/\\");
@@ -53,5 +56,6 @@ int ReadParaFromFile() {
         pp[i] = static_cast<std::uint16_t>(values[i] & 0xFFFF);
     }
     CopyPPtoVars(0);
+    NoteBlock0Reference();
     return 1;
 }

@@ -16,6 +16,13 @@ extern char file_name[kPathLen]; // the parameter file last chosen
 void GetPanelValues();
 void SetPanelValues();
 
+// Marks each panel field that differs from the reference (block0Reference) and puts the count
+// of differing words into the parameter group's title; returns that count.
+int RefreshUnsentMarks();
+// The parameter fields' callback: a committed value refreshes the marks.
+int CC_ParamField(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2);
+
 int CC_BTNSend(int panel, int control, int event, void* callbackData, int eventData1,
                int eventData2);
 int CC_BTNGet(int panel, int control, int event, void* callbackData, int eventData1,
@@ -28,7 +35,14 @@ int CC_RBTFile(int panel, int control, int event, void* callbackData, int eventD
                int eventData2);
 
 // The one GET exchange: request a block from RAM or EEPROM, wait, copy the reply in.
-void PushGET(int target, std::uint32_t block);
+// Returns 1 when the reply was taken.
+int PushGET(int target, std::uint32_t block);
+
+// Block 0 as the panel, the sensor's RAM and EEPROM, and optionally a parameter file hold it,
+// side by side; the operator may take one onto the panel. Reads only: the record, pp, the
+// target, the status and the panel are as before unless a column is taken.
+int CC_BTNCompare(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2);
 
 // Parameter files: 16 numbers, block 0 as it travels on the wire plus pp word 15.
 void SendParaToFile();

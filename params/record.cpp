@@ -5,6 +5,7 @@
 
 std::uint16_t parameter[kRecordWords] = {};
 std::uint16_t pp[16] = {};
+std::uint16_t block0Reference[kBlockWords] = {};
 std::int16_t refthdA = 0, refthdB = 0, upthdA = 0, lothdA = 0, upthdB = 0, lothdB = 0;
 
 void SetParameterDefaults() {
@@ -14,6 +15,11 @@ void SetParameterDefaults() {
     parameter[2] = 0;
     const std::uint16_t block0[] = {500, 512, 512, 100, 100, 10};
     std::copy(std::begin(block0), std::end(block0), parameter + kBlock0);
+    NoteBlock0Reference();
+}
+
+void NoteBlock0Reference() {
+    std::copy_n(parameter + kBlock0, kBlockWords, block0Reference);
 }
 
 static int BlockStart(std::uint32_t block) {

@@ -14,7 +14,13 @@ extern std::uint16_t pp[16];
 
 extern std::int16_t refthdA, refthdB, upthdA, lothdA, upthdB, lothdB;
 
-// Start values of the record.
+// Block 0 as last sent, received, loaded or saved: the panel fields that differ from it are
+// unsent edits.
+extern std::uint16_t block0Reference[kBlockWords];
+// The record's block 0 becomes the reference.
+void NoteBlock0Reference();
+
+// Start values of the record (and the reference).
 void SetParameterDefaults();
 // Block 0 for block number 0 (low 16 bits), block 1 for any other.
 void CopyVarsToPP(std::uint32_t block);

@@ -68,8 +68,10 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
         CopyVarsToPP(0);
         // The send awaits no reply: rx_flag is left as it is.
         if (WriteCommandFrame(com, order, 0, pp) == kFrameLen) {
+            NoteBlock0Reference();
             ShowText("Transmit para1 Ok!");
         }
+        RefreshUnsentMarks();
     }
     // A send nested in a running scope loop may have taken its reply: re-arm it.
     if (DataStreamOpen()) {
@@ -96,7 +98,8 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     return 0;
 }
 
-void PushGET(int tgt, std::uint32_t block) {
+int PushGET(int tgt, std::uint32_t block) {
+    int taken = 0;
     if (tgt != DATFILE) {
         int order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
         CopyVarsToPP(block);
@@ -112,6 +115,10 @@ void PushGET(int tgt, std::uint32_t block) {
         if (kind == REPLY_STANDARD && echo == static_cast<unsigned>(order)) {
             GetRxBuf36();
             CopyPPtoVars(block);
+            if ((block & 0xFFFF) == 0) {
+                NoteBlock0Reference();
+            }
+            taken = 1;
             SetStatus("Parameter-frame received! - Line Ok!");
         } else if (kind == REPLY_STANDARD) {
             CountRefusedReply();
@@ -130,4 +137,5 @@ void PushGET(int tgt, std::uint32_t block) {
     }
     SetPanelValues();
     ShowStatus();
+    return taken;
 }

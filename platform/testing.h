@@ -20,6 +20,18 @@ struct FileSelectCall {
 const std::vector<FileSelectCall>& FileSelectCalls();
 void ClearFileSelectCalls();
 
+// The next ShowCompareDialog calls answer with these, in order (a column, -1 to close,
+// VAL_COMPARE_ADD_FILE); once they are used up, every further call closes.
+void QueueCompareAnswer(int answer);
+struct CompareCall {
+    std::string title;
+    std::vector<std::string> columns, rows;
+    std::vector<int> values; // rows x columns
+    bool offerFile;
+};
+const std::vector<CompareCall>& CompareCalls();
+void ClearCompareCalls();
+
 // Every value written to a text control (status line and the like), in order, per control.
 std::vector<std::string> TextHistory(int panel, int control);
 void ClearTextHistory();

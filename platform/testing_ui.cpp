@@ -55,6 +55,19 @@ void AnswerFileSelect(const FileSelectRequest& r, std::string& path) {
     }
 }
 
+std::deque<int> g_compareAnswers;
+std::vector<CompareCall> g_compareCalls;
+
+int AnswerCompare(const CompareRequest& r) {
+    g_compareCalls.push_back({r.title, r.columns, r.rows, r.values, r.offerFile});
+    if (g_compareAnswers.empty()) {
+        return -1;
+    }
+    int answer = g_compareAnswers.front();
+    g_compareAnswers.pop_front();
+    return answer;
+}
+
 bool g_recordEvents = false;
 std::vector<DispatchedEvent> g_events;
 
@@ -89,10 +102,24 @@ bool OwnWidget(const Panel& p, const QWidget* w) {
     SetAnnouncementObserver(&RecordAnnouncement);
     SetTextWriteObserver(&RecordText);
     SetFileSelectScript(&AnswerFileSelect);
+    SetCompareScript(&AnswerCompare);
     return true;
 }();
 
 } // namespace
+
+void QueueCompareAnswer(int answer) {
+    g_compareAnswers.push_back(answer);
+}
+
+const std::vector<CompareCall>& CompareCalls() {
+    return g_compareCalls;
+}
+
+void ClearCompareCalls() {
+    g_compareCalls.clear();
+    g_compareAnswers.clear();
+}
 
 void QueueFileSelectAnswer(const std::string& path) {
     g_fileAnswers.push_back(path);

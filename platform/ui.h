@@ -33,7 +33,12 @@ enum UiAttr : int {
     ATTR_SCROLL_MODE,
     ATTR_MAX_VALUE,
     ATTR_LABEL_TEXT, // string value
+    // String value: what a screen reader hears after the control's own description ("" none).
+    ATTR_ACCESSIBLE_SUFFIX,
 };
+
+// ATTR_TEXT_BGCOLOR / ATTR_FRAME_COLOR: back to the colour the control was loaded with.
+inline constexpr int VAL_DEFAULT_COLOR = -1;
 
 inline constexpr int VAL_CONTINUOUS = 1; // strip-chart scroll mode
 inline constexpr int CTRL_TEXT_MSG = 1;  // NewCtrl style
@@ -121,6 +126,15 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileName, c
 // Runs without an operator: the next FileSelectPopup calls answer with these paths, one each,
 // in order, without showing a dialog; once they are used up, every further call is a cancel.
 void AnswerFileSelectsWith(const char* const* paths, std::size_t count);
+
+// A modal table of values side by side: one column per source, one row per word. Rows whose
+// columns disagree are highlighted; a value below 0 is shown as missing and not compared.
+// Every column but the first can be taken. Returns the column taken, -1 when closed, or
+// VAL_COMPARE_ADD_FILE when the operator asked to add a file's column (offerFile != 0).
+inline constexpr int VAL_COMPARE_ADD_FILE = -2;
+int ShowCompareDialog(const char* title, const char* const* columnTitles, int columns,
+                      const char* const* rowTitles, int rows,
+                      const int* values /* rows x columns */, int offerFile);
 
 int RunUserInterface();
 int QuitUserInterface(int code);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -20,6 +21,9 @@
 namespace platform_internal {
 namespace {
 TextWriteObserver g_textObserver = nullptr;
+constexpr const char* kLoadedPalette = "zelLoadedPalette";
+constexpr const char* kLoadedAutoFill = "zelLoadedAutoFill";
+constexpr const char* kOwnDescription = "zelOwnDescription";
 } // namespace
 
 void SetTextWriteObserver(TextWriteObserver observer) {
@@ -46,6 +50,9 @@ int SetText(Control& c, const QString& text) {
         return 0;
     case Kind::Label:
         static_cast<QLabel*>(c.widget.data())->setText(text);
+        return 0;
+    case Kind::Group:
+        static_cast<QGroupBox*>(c.widget.data())->setTitle(text);
         return 0;
     case Kind::Button:
     case Kind::Toggle:
@@ -225,6 +232,9 @@ int GetCtrlVal(int panel, int control, char* value, std::size_t size) {
     case Kind::Label:
         text = static_cast<QLabel*>(c->widget.data())->text();
         break;
+    case Kind::Group:
+        text = static_cast<QGroupBox*>(c->widget.data())->title();
+        break;
     default:
         return UIE_NO_CONTROL;
     }
@@ -266,8 +276,22 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
     }
     case ATTR_TEXT_BGCOLOR:
     case ATTR_FRAME_COLOR: {
+        // The look it was loaded with is kept, so a marked field can go back to it.
+        if (!w->property(kLoadedPalette).isValid()) {
+            w->setProperty(kLoadedPalette, QVariant::fromValue(w->palette()));
+            w->setProperty(kLoadedAutoFill, w->autoFillBackground());
+        }
+        if (value == VAL_DEFAULT_COLOR) {
+            w->setPalette(w->property(kLoadedPalette).value<QPalette>());
+            w->setAutoFillBackground(w->property(kLoadedAutoFill).toBool());
+            return 0;
+        }
         QPalette pal = w->palette();
         pal.setColor(QPalette::Window, ToQColor(value));
+        // A field's text area is painted in the Base role.
+        if (qobject_cast<QAbstractSpinBox*>(w)) {
+            pal.setColor(QPalette::Base, ToQColor(value));
+        }
         w->setPalette(pal);
         w->setAutoFillBackground(true);
         return 0;
@@ -334,6 +358,15 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
     }
     if (attribute == ATTR_LABEL_TEXT) {
         return SetText(*c, QString::fromLatin1(value ? value : ""));
+    }
+    if (attribute == ATTR_ACCESSIBLE_SUFFIX) {
+        QWidget* w = c->widget;
+        if (!w->property(kOwnDescription).isValid()) {
+            w->setProperty(kOwnDescription, w->accessibleDescription());
+        }
+        DescribeState(*c, w->property(kOwnDescription).toString() +
+                              QString::fromLatin1(value ? value : ""));
+        return 0;
     }
     return UIE_NO_CONTROL;
 }

@@ -37,6 +37,7 @@ enum class Kind {
     Decoration,
     Timer,
     Progress,
+    Group, // a group box: its title is its text
 };
 
 struct Control {
@@ -117,5 +118,15 @@ struct FileSelectRequest {
 // test build installs one, so the program always asks the operator.
 using FileSelectScript = void (*)(const FileSelectRequest& request, std::string& path);
 void SetFileSelectScript(FileSelectScript script);
+
+struct CompareRequest {
+    std::string title;
+    std::vector<std::string> columns, rows;
+    std::vector<int> values; // rows x columns
+    bool offerFile;
+};
+// Answers ShowCompareDialog in place of the dialog. Null unless a test build installs one.
+using CompareScript = int (*)(const CompareRequest& request);
+void SetCompareScript(CompareScript script);
 
 } // namespace platform_internal

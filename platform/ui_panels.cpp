@@ -15,6 +15,7 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QFrame>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -108,6 +109,9 @@ Kind KindOf(QWidget* w) {
     }
     if (qobject_cast<QFrame*>(w)) {
         return Kind::Decoration;
+    }
+    if (qobject_cast<QGroupBox*>(w)) {
+        return Kind::Group;
     }
     return Kind::Unknown;
 }

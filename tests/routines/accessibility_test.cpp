@@ -227,6 +227,7 @@ TEST_F(AccessTest, MnemonicsAreUniquePerPanelAndNameTheMainActions) {
     }
     EXPECT_EQ(mainKeys['S'], "sendButton");
     EXPECT_EQ(mainKeys['G'], "getButton");
+    EXPECT_EQ(mainKeys['W'], "compareButton");
     EXPECT_EQ(mainKeys['R'], "runButton");
     EXPECT_EQ(mainKeys['O'], "stopButton");
     EXPECT_EQ(mainKeys['E'], "targetEeprom");
@@ -243,14 +244,14 @@ TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
         order.push_back(FocusedObjectName());
     }
     const std::vector<std::string> expected = {
-        "calibSwitch",     "setting0",     "referenceA",    "referenceB",      "toleranceA",
-        "toleranceB",      "setting5",     "flag0",         "flag1",           "setting8",
-        "setting9",        "targetRam",    "targetEeprom",  "targetFile",      "sendButton",
-        "getButton",       "portSelector", "channelSwitch", "teachButton",     "refreshAButton",
-        "refreshBButton",  "resetButton",  "radioSelect",   "radioTeach",      "binSwitchChannel",
-        "runButton",       "stopButton",   "recordSwitch",  "saveChartButton", "pauseSwitch",
-        "resetZoomButton", "rawA",         "rawB",          "scopeStats",      "statusLine",
-        "calibSwitch"};
+        "calibSwitch",      "setting0",        "referenceA",   "referenceB",    "toleranceA",
+        "toleranceB",       "setting5",        "flag0",        "flag1",         "setting8",
+        "setting9",         "targetRam",       "targetEeprom", "targetFile",    "sendButton",
+        "getButton",        "compareButton",   "portSelector", "channelSwitch", "teachButton",
+        "refreshAButton",   "refreshBButton",  "resetButton",  "radioSelect",   "radioTeach",
+        "binSwitchChannel", "runButton",       "stopButton",   "recordSwitch",  "saveChartButton",
+        "pauseSwitch",      "resetZoomButton", "rawA",         "rawB",          "scopeStats",
+        "statusLine",       "calibSwitch"};
     EXPECT_EQ(order, expected);
 }
 

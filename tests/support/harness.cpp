@@ -36,6 +36,7 @@ void RoutineTest::SetUp() {
     InitCVIRTE(1, argv);
     UseVirtualClock(true);
     ClearFileSelectCalls();
+    ClearCompareCalls();
 
     pA = LoadPanel(0, ZEL_PANEL_FILE, MAIN_PANEL_NUMBER);
     ASSERT_GT(pA, 0) << UiLastError();
@@ -70,6 +71,7 @@ void RoutineTest::TearDown() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
     ClearFileSelectCalls();
+    ClearCompareCalls();
     UseVirtualClock(false);
     if (!tempDir.empty()) {
         std::error_code ec;
