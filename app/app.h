@@ -27,6 +27,10 @@ ZEL_CALLBACK(CC_DropDCom);
 int ReadPortFile(const char* path);
 // Fills the port selector with the port numbers on offer and selects `current`.
 void FillPortSelector(int current);
+// Re-lists the ports present and refreshes the selector's items when the list changed.
+void RefreshPortList();
+// Runs RefreshPortList every kPortListPeriodSec from the event loop.
+void WatchPortList();
 // The link's report of a port lost or back: the selector marks a lost port.
 void ShowPortState(int port, bool lost);
 

@@ -6,6 +6,7 @@
 #include "platform/ui.h"
 #include "scope/scope.h"
 
+#include <algorithm>
 #include <string>
 
 int ReadPortFile(const char* path) {
@@ -32,7 +33,14 @@ int ReadPortFile(const char* path) {
 }
 
 namespace {
-int g_lostPort = 0; // shown as lost in the selector until it is back
+int g_lostPort = 0;                      // shown as lost in the selector until it is back
+std::vector<ComPortChoice> g_shownPorts; // what the selector lists now
+
+bool SameList(const std::vector<ComPortChoice>& a, const std::vector<ComPortChoice>& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& x, auto& y) {
+               return x.number == y.number && x.device == y.device;
+           });
+}
 } // namespace
 
 void ShowPortState(int port, bool lost) {
@@ -42,6 +50,7 @@ void ShowPortState(int port, bool lost) {
 
 void FillPortSelector(int current) {
     std::vector<ComPortChoice> ports = ListComPorts(current);
+    g_shownPorts = ports;
     std::vector<int> values;
     std::vector<std::string> labels;
     for (const auto& p : ports) {
@@ -55,6 +64,18 @@ void FillPortSelector(int current) {
     }
     SetRingItems(pA, MAIN_DROPDCOM, values.data(), ptrs.data(), values.size());
     SetCtrlVal(pA, MAIN_DROPDCOM, current);
+}
+
+void RefreshPortList() {
+    // Rebuilding the list only when it changed leaves an opened list alone; the port in use
+    // stays selected and is not reopened.
+    if (!SameList(ListComPorts(com), g_shownPorts)) {
+        FillPortSelector(com);
+    }
+}
+
+void WatchPortList() {
+    SetPeriodicCall(kPortListPeriodSec, &RefreshPortList);
 }
 
 int CC_DropDCom(int panel, int control, int event, void*, int, int) {
