@@ -22,6 +22,11 @@ void InitVars();
 ZEL_CALLBACK(CC_PANEL);
 ZEL_CALLBACK(CC_Timer50ms);
 ZEL_CALLBACK(CC_DropDCom);
+// Probes every port present with the line check at once and switches to the first that
+// answers, as a pick from the selector would; else names the ports tried on the status line.
+ZEL_CALLBACK(CC_BTNFindSensor);
+// "No sensor found (tried COM1, COM2)", shortened with "..." to fit the status line.
+std::string NoSensorText(const std::vector<int>& tried);
 
 // Port file: the port number it holds, or 1 when it is missing, unreadable or above 255.
 int ReadPortFile(const char* path);

@@ -78,16 +78,96 @@ void WatchPortList() {
     SetPeriodicCall(kPortListPeriodSec, &RefreshPortList);
 }
 
-int CC_DropDCom(int panel, int control, int event, void*, int, int) {
-    if (event != EVENT_COMMIT) {
-        return 0;
-    }
+namespace {
+// The steps of a pick from the selector: the old port closed with a pause either side, then
+// the new one opened with the start-up exchange.
+void SwitchToPort(int port) {
     StopScope();
     Delay(kPortChangePauseSec);
     CloseCom(com);
     Delay(kPortChangePauseSec);
-    GetCtrlVal(panel, control, &com);
+    com = port;
     ShowText("Init COM-Port ...");
     InitRS232(com);
+}
+
+bool g_finding = false; // a second press while ports are probed is ignored
+} // namespace
+
+std::string NoSensorText(const std::vector<int>& tried) {
+    if (tried.empty()) {
+        return "No sensor found (no port to try)";
+    }
+    // The status line holds 65 characters: as many ports as fit, then "...".
+    for (std::size_t shown = tried.size();; --shown) {
+        std::string text = "No sensor found (tried ";
+        for (std::size_t i = 0; i < shown; ++i) {
+            text += (i ? ", COM" : "COM") + std::to_string(tried[i]);
+        }
+        if (shown < tried.size()) {
+            text += shown ? ", ..." : "...";
+        }
+        text += ")";
+        if (text.size() < static_cast<std::size_t>(kStatusLen) || shown == 0) {
+            return text;
+        }
+    }
+}
+
+int CC_BTNFindSensor(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT || g_finding) {
+        return 0;
+    }
+    g_finding = true;
+    // A running scope ends first, its reply in flight landed, so the line check has the line.
+    LetDataReplyLand();
+    StopScope();
+    ShowText("Looking for the sensor ...");
+
+    std::vector<int> tried;
+    int found = 0;
+    if (!PortLost() && GetInQLen(com) >= 0) {
+        tried.push_back(com);
+        if (CheckComLine(com) == 1) {
+            found = com;
+        }
+    }
+    if (found == 0) {
+        std::vector<int> others;
+        for (const auto& p : ListComPorts(com)) {
+            if (p.number != com) {
+                others.push_back(p.number);
+            }
+        }
+        std::vector<int> answered(others.size(), -1);
+        ProbeLineCheck(others.data(), static_cast<int>(others.size()), answered.data());
+        for (std::size_t i = 0; i < others.size(); ++i) {
+            if (answered[i] >= 0) {
+                tried.push_back(others[i]);
+            }
+            if (answered[i] == 1 && found == 0) {
+                found = others[i];
+            }
+        }
+    }
+    if (found != 0) {
+        SwitchToPort(found);
+        FillPortSelector(com);
+    } else {
+        std::sort(tried.begin(), tried.end());
+        SetStatus(NoSensorText(tried).c_str());
+        ShowStatus();
+    }
+    g_finding = false;
+    return 0;
+}
+
+int CC_DropDCom(int panel, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    int picked = com;
+    GetCtrlVal(panel, control, &picked);
+    SwitchToPort(picked);
     return 0;
 }

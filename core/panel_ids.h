@@ -47,6 +47,7 @@ enum MainCtrl : int {
     MAIN_RADIOSELECT, // three selectors whose callbacks do nothing
     MAIN_RADIOTEACH,
     MAIN_BINSWCHANNEL,
+    MAIN_BTNFINDSENSOR, // probes every port for the sensor
 };
 
 // Calibration panel.

@@ -238,14 +238,22 @@ TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
         PressKeys("Tab");
         order.push_back(FocusedObjectName());
     }
-    const std::vector<std::string> expected = {
-        "calibSwitch",    "setting0",     "referenceA",    "referenceB",  "toleranceA",
-        "toleranceB",     "setting5",     "flag0",         "flag1",       "setting8",
-        "setting9",       "targetRam",    "targetEeprom",  "targetFile",  "sendButton",
-        "getButton",      "portSelector", "channelSwitch", "teachButton", "refreshAButton",
-        "refreshBButton", "resetButton",  "radioSelect",   "radioTeach",  "binSwitchChannel",
-        "runButton",      "stopButton",   "rawA",          "rawB",        "statusLine",
-        "calibSwitch"};
+    const std::vector<std::string> expected = {"calibSwitch",    "setting0",
+                                               "referenceA",     "referenceB",
+                                               "toleranceA",     "toleranceB",
+                                               "setting5",       "flag0",
+                                               "flag1",          "setting8",
+                                               "setting9",       "targetRam",
+                                               "targetEeprom",   "targetFile",
+                                               "sendButton",     "getButton",
+                                               "portSelector",   "findSensorButton",
+                                               "channelSwitch",  "teachButton",
+                                               "refreshAButton", "refreshBButton",
+                                               "resetButton",    "radioSelect",
+                                               "radioTeach",     "binSwitchChannel",
+                                               "runButton",      "stopButton",
+                                               "rawA",           "rawB",
+                                               "statusLine",     "calibSwitch"};
     EXPECT_EQ(order, expected);
 }
 

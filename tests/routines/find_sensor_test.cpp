@@ -77,4 +77,22 @@ TEST_F(RoutineTest, ProbeSendsTheLineCheckEverywhereAtOnceAndLeavesThePortInUseA
     EXPECT_EQ(std::memcmp(tx.data(), szWriteBuf, kFrameLen), 0);
 }
 
+TEST(FindSensorText, NamesThePortsTriedAndFitsTheStatusLine) {
+    EXPECT_EQ(NoSensorText({1, 2, 3}), "No sensor found (tried COM1, COM2, COM3)");
+    EXPECT_EQ(NoSensorText({}), "No sensor found (no port to try)");
+    std::vector<int> many;
+    for (int n = 1; n <= 20; ++n) {
+        many.push_back(n + 100);
+    }
+    std::string text = NoSensorText(many);
+    EXPECT_LE(text.size(), 65u);
+    EXPECT_EQ(text.rfind("No sensor found (tried COM101, COM102, ", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - 6), ", ...)") << text;
+    // 65 characters still fit whole; one more and the list is cut before a whole port name.
+    EXPECT_EQ(NoSensorText({1, 2, 3, 4, 5, 6, 77}),
+              "No sensor found (tried COM1, COM2, COM3, COM4, COM5, COM6, COM77)");
+    EXPECT_EQ(NoSensorText({1, 2, 3, 4, 5, 6, 200}),
+              "No sensor found (tried COM1, COM2, COM3, COM4, COM5, COM6, ...)");
+}
+
 } // namespace
