@@ -119,6 +119,9 @@ int CC_BTNFindSensor(int, int, int event, void*, int, int) {
         return 0;
     }
     g_finding = true;
+    // No other pick while ports are probed: a port picked now could be one of the probed ones.
+    SetCtrlAttribute(pA, MAIN_DROPDCOM, ATTR_DIMMED, 1);
+    SetCtrlAttribute(pA, MAIN_BTNFINDSENSOR, ATTR_DIMMED, 1);
     // A running scope ends first, its reply in flight landed, so the line check has the line.
     LetDataReplyLand();
     StopScope();
@@ -158,6 +161,8 @@ int CC_BTNFindSensor(int, int, int event, void*, int, int) {
         SetStatus(NoSensorText(tried).c_str());
         ShowStatus();
     }
+    SetCtrlAttribute(pA, MAIN_DROPDCOM, ATTR_DIMMED, 0);
+    SetCtrlAttribute(pA, MAIN_BTNFINDSENSOR, ATTR_DIMMED, 0);
     g_finding = false;
     return 0;
 }
@@ -168,6 +173,10 @@ int CC_DropDCom(int panel, int control, int event, void*, int, int) {
     }
     int picked = com;
     GetCtrlVal(panel, control, &picked);
+    if (g_finding) {
+        SetCtrlVal(panel, control, com); // a pick queued before the selector was dimmed
+        return 0;
+    }
     SwitchToPort(picked);
     return 0;
 }

@@ -1,4 +1,5 @@
-// Find sensor: the line check on several ports at once, and the message when none answers.
+// Find sensor: the line check on several ports at once, no other pick meanwhile, and the
+// message when none answers.
 #include "harness.h"
 
 #include "app/app.h"
@@ -75,6 +76,34 @@ TEST_F(RoutineTest, ProbeSendsTheLineCheckEverywhereAtOnceAndLeavesThePortInUseA
     EXPECT_EQ(parameter[1], 2);
     EXPECT_EQ(parameter[2], 1);
     EXPECT_EQ(std::memcmp(tx.data(), szWriteBuf, kFrameLen), 0);
+}
+
+TEST_F(RoutineTest, APickFromTheSelectorWhilePortsAreProbedIsIgnored) {
+    UseVirtualClock(true);
+    openLink(); // port 1: no sensor
+    MemorySerialDevice dev2, dev3;
+    dev2.onWrite = [&](std::span<const std::uint8_t>, double) {
+        dev2.send(frame({0x00AA, 5}), 0.05);
+        // The operator picks port 3 while the probe waits.
+        SetCtrlVal(pA, MAIN_DROPDCOM, 3);
+        PostCtrlEvent(pA, MAIN_DROPDCOM, EVENT_COMMIT);
+    };
+    AttachMemoryDevice(2, &dev2);
+    AttachMemoryDevice(3, &dev3);
+    FillPortSelector(1);
+    CC_BTNFindSensor(pA, MAIN_BTNFINDSENSOR, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(com, 2);
+    int shown = 0;
+    GetCtrlVal(pA, MAIN_DROPDCOM, &shown);
+    EXPECT_EQ(shown, 2);
+    EXPECT_EQ(dev3.writes.size(), 1u) << "only the probe's line check";
+    EXPECT_FALSE(dev3.open);
+    int dimmed = 1;
+    GetCtrlAttribute(pA, MAIN_DROPDCOM, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 0);
+    GetCtrlAttribute(pA, MAIN_BTNFINDSENSOR, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 0);
+    CloseCom(2);
 }
 
 TEST(FindSensorText, NamesThePortsTriedAndFitsTheStatusLine) {
