@@ -22,11 +22,20 @@ void InitVars();
 ZEL_CALLBACK(CC_PANEL);
 ZEL_CALLBACK(CC_Timer50ms);
 ZEL_CALLBACK(CC_DropDCom);
+// Probes every port present with the line check at once and switches to the first that
+// answers, as a pick from the selector would; else names the ports tried on the status line.
+ZEL_CALLBACK(CC_BTNFindSensor);
+// "No sensor found (tried COM1, COM2)", shortened with "..." to fit the status line.
+std::string NoSensorText(const std::vector<int>& tried);
 
 // Port file: the port number it holds, or 1 when it is missing, unreadable or above 255.
 int ReadPortFile(const char* path);
 // Fills the port selector with the port numbers on offer and selects `current`.
 void FillPortSelector(int current);
+// Re-lists the ports present and refreshes the selector's items when the list changed.
+void RefreshPortList();
+// Runs RefreshPortList every kPortListPeriodSec from the event loop.
+void WatchPortList();
 // The link's report of a port lost or back: the selector marks a lost port.
 void ShowPortState(int port, bool lost);
 

@@ -220,6 +220,7 @@ int WinMain(int argc, char** argv) {
     }
 
     InitRS232(com);
+    WatchPortList();
 
     DisplayPanel(pA);
     SetActivePanel(pA);

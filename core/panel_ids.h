@@ -54,6 +54,7 @@ enum MainCtrl : int {
     MAIN_SCOPESTATS,  // the link's figures since Run
     MAIN_PARAMSGROUP, // parameter group box: its title counts the unsent words
     MAIN_BTNCOMPARE,
+    MAIN_BTNFINDSENSOR, // probes every port for the sensor
 };
 
 // Calibration panel.

@@ -16,6 +16,9 @@ inline constexpr double kClosePauseSec = 0.2;      // on closing the main panel
 inline constexpr double kFlashErasePauseSec = 0.3; // lets the sensor finish an erase
 inline constexpr double kInfoBlockPauseSec = 0.05; // before the info-block echo is read
 
+// The port selector's list is compared with the ports present this often.
+inline constexpr double kPortListPeriodSec = 2.0;
+
 // Limits of the platform.
 inline constexpr double kPortDefaultTimeoutSec = 5.0; // a port's time-out until it is set
 inline constexpr double kSimStartLimitSec = 5.0;      // the simulator prints its terminal's path

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 int com = 1;
 int rx_flag = 0;
@@ -255,6 +256,63 @@ int CheckComLine(int port) {
     }
     ShowStatus();
     return result;
+}
+
+int ProbeLineCheck(const int* ports, int count, int* answered) {
+    // The frame CheckComLine sends, built once; the buffers the port in use relies on are
+    // given back untouched.
+    std::uint16_t savedPP[kBlockWords];
+    std::copy_n(pp, kBlockWords, savedPP);
+    char savedTx[kFrameLen];
+    std::memcpy(savedTx, szWriteBuf, kFrameLen);
+    CopyVarsToPP(0);
+    FillTxBuf(ORDER_LINE_CHECK, 0, pp);
+    char frame[kFrameLen];
+    std::memcpy(frame, szWriteBuf, kFrameLen);
+    std::memcpy(szWriteBuf, savedTx, kFrameLen);
+    std::copy_n(savedPP, kBlockWords, pp);
+
+    std::vector<int> open; // indexes into ports of the ports written to
+    for (int i = 0; i < count; ++i) {
+        answered[i] = -1;
+        if (ports[i] == com || OpenComConfig(ports[i], "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+            continue;
+        }
+        SetComTime(ports[i], TIMEOUT);
+        SetCTSMode(ports[i], 0);
+        FlushInQ(ports[i]);
+        FlushOutQ(ports[i]);
+        if (ComWrt(ports[i], frame, kFrameLen) == kFrameLen) {
+            open.push_back(i);
+        } else {
+            CloseCom(ports[i]);
+        }
+    }
+    auto complete = [&] {
+        return std::all_of(open.begin(), open.end(), [&](int i) {
+            return ComPortLost(ports[i]) || GetInQLen(ports[i]) >= kFrameLen;
+        });
+    };
+    {
+        WaitScope inWait; // a lost port in use is not reopened in the middle of this
+        const double t0 = Timer();
+        while (!complete() && Timer() - t0 <= TIMEOUT) {
+            ProcessSystemEvents();
+        }
+    }
+    int found = 0;
+    for (int i : open) {
+        char reply[kFrameLen];
+        answered[i] = 0;
+        if (!ComPortLost(ports[i]) && GetInQLen(ports[i]) >= kFrameLen &&
+            ComRd(ports[i], reply, kFrameLen) == kFrameLen &&
+            (GetWord(reply, 0) == 0x00AA || GetWord(reply, 2) == 0x00AA)) {
+            answered[i] = 1;
+            ++found;
+        }
+        CloseCom(ports[i]);
+    }
+    return found;
 }
 
 int GetHARDWAREInfo() {

@@ -27,6 +27,13 @@ int WaitRxFull();
 
 // 1 line good, 0 a reply failed the check, -1 no reply.
 int CheckComLine(int port);
+// The line check on several ports at once, none of them the port in use: opens each, writes
+// the line-check frame on all, pumps events until each has a reply's bytes or TIMEOUT passed,
+// and closes them again. answered[i] is 1 when ports[i]'s reply carries 00 AA in bytes 0-1 or
+// 2-3, 0 when no such reply came, -1 when the frame could not go out (the port in use, a port
+// that does not open). Leaves the port in use, rx_flag, pp, the record and the write buffer as they
+// were. Returns how many answered.
+int ProbeLineCheck(const int* ports, int count, int* answered);
 // 1 when a standard reply echoing order 10 arrived; sets pcbtype.
 int GetHARDWAREInfo();
 // Bytes waiting when the wait ended (72 or more when complete).

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // Virtual clock: Timer() returns virtual seconds; Delay() and an idle event pump advance them
@@ -93,6 +94,8 @@ std::string FocusedObjectName();
 void WheelOver(int panel, int control, int steps);
 // Whether a list control's list is open.
 bool ListOpen(int panel, int control);
+// A list control's items: value and label of each, in order.
+std::vector<std::pair<int, std::string>> RingItems(int panel, int control);
 // A real mouse click in the middle of a control.
 void MouseClick(int panel, int control);
 // Mnemonic letters of a panel: the shown text of each button or field label carrying one,

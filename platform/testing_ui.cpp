@@ -344,6 +344,16 @@ bool ListOpen(int panel, int control) {
     return r && r->view()->isVisible();
 }
 
+std::vector<std::pair<int, std::string>> RingItems(int panel, int control) {
+    std::vector<std::pair<int, std::string>> out;
+    Control* c = FindCtrl(panel, control);
+    auto* r = c ? qobject_cast<QComboBox*>(c->widget.data()) : nullptr;
+    for (int i = 0; r && i < r->count(); ++i) {
+        out.emplace_back(r->itemData(i).toInt(), r->itemText(i).toStdString());
+    }
+    return out;
+}
+
 void MouseClick(int panel, int control) {
     Control* c = FindCtrl(panel, control);
     if (!c) {

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <initializer_list>
+#include <memory>
 
 // The start-up exchange over a real pseudo-terminal, as the sensor sees it.
 TEST_F(SimLinkTest, StartupExchangeInOrderWithPauses) {
@@ -123,4 +125,65 @@ TEST_F(SimLinkTest, ALostDeviceIsNamedAndFoundAgainOnItsPath) {
     CloseCom(1);
     again.signal(SIGTERM);
     EXPECT_EQ(again.wait(5), 0);
+}
+
+namespace {
+// Simulated sensors on ports 2, 3 and 4; `answers` says which of them answer the line check.
+struct ThreeSensors {
+    explicit ThreeSensors(std::initializer_list<bool> answers) {
+        int port = 2;
+        for (bool answer : answers) {
+            std::vector<std::string> args = {"--baud", "0"};
+            if (!answer) {
+                args.insert(args.end(), {"--silent", "5"});
+            }
+            sims.push_back(std::make_unique<zelsim::SimProcess>(ZEL_SIM_EXE, args));
+            if (sims.back()->ok()) {
+                BindComPort(port, sims.back()->ptyPath());
+            }
+            ++port;
+        }
+    }
+    ~ThreeSensors() {
+        for (auto& s : sims) {
+            s->signal(SIGTERM);
+            s->wait(5);
+        }
+    }
+    bool ok() const {
+        return std::all_of(sims.begin(), sims.end(), [](auto& s) { return s->ok(); });
+    }
+    std::vector<std::unique_ptr<zelsim::SimProcess>> sims;
+};
+} // namespace
+
+TEST_F(SimLinkTest, FindSensorProbesAllPortsAtOnceAndPicksTheOneThatAnswers) {
+    startSim({"--silent", "5", "--baud", "0"});
+    InitRS232(1);
+    ThreeSensors three({false, true, false});
+    ASSERT_TRUE(three.ok());
+    FillPortSelector(com);
+    double t0 = Timer();
+    CC_BTNFindSensor(pA, MAIN_BTNFINDSENSOR, EVENT_COMMIT, nullptr, 0, 0);
+    double took = Timer() - t0;
+    EXPECT_EQ(com, 3);
+    EXPECT_EQ(status(), "V2.0");
+    int shown = 0;
+    GetCtrlVal(pA, MAIN_DROPDCOM, &shown);
+    EXPECT_EQ(shown, 3);
+    // The port in use and the probe of the others: one time-out each, not one per port.
+    EXPECT_LT(took, 2 * TIMEOUT + 1.0);
+    CloseCom(3);
+}
+
+TEST_F(SimLinkTest, FindSensorNamesThePortsTriedWhenNoneAnswers) {
+    startSim({"--silent", "5", "--baud", "0"});
+    InitRS232(1);
+    ThreeSensors three({false, false, false});
+    ASSERT_TRUE(three.ok());
+    CC_BTNFindSensor(pA, MAIN_BTNFINDSENSOR, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(com, 1);
+    EXPECT_EQ(status().rfind("No sensor found (tried COM1, COM2, COM3, COM4", 0), 0u) << status();
+    // The port in use stays open and in use.
+    EXPECT_GE(GetInQLen(1), 0);
 }

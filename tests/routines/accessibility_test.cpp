@@ -243,15 +243,44 @@ TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
         PressKeys("Tab");
         order.push_back(FocusedObjectName());
     }
-    const std::vector<std::string> expected = {
-        "calibSwitch",      "setting0",        "referenceA",   "referenceB",    "toleranceA",
-        "toleranceB",       "setting5",        "flag0",        "flag1",         "setting8",
-        "setting9",         "targetRam",       "targetEeprom", "targetFile",    "sendButton",
-        "getButton",        "compareButton",   "portSelector", "channelSwitch", "teachButton",
-        "refreshAButton",   "refreshBButton",  "resetButton",  "radioSelect",   "radioTeach",
-        "binSwitchChannel", "runButton",       "stopButton",   "recordSwitch",  "saveChartButton",
-        "pauseSwitch",      "resetZoomButton", "rawA",         "rawB",          "scopeStats",
-        "statusLine",       "calibSwitch"};
+    const std::vector<std::string> expected = {"calibSwitch",
+                                               "setting0",
+                                               "referenceA",
+                                               "referenceB",
+                                               "toleranceA",
+                                               "toleranceB",
+                                               "setting5",
+                                               "flag0",
+                                               "flag1",
+                                               "setting8",
+                                               "setting9",
+                                               "targetRam",
+                                               "targetEeprom",
+                                               "targetFile",
+                                               "sendButton",
+                                               "getButton",
+                                               "compareButton",
+                                               "portSelector",
+                                               "findSensorButton",
+                                               "channelSwitch",
+                                               "teachButton",
+                                               "refreshAButton",
+                                               "refreshBButton",
+                                               "resetButton",
+                                               "radioSelect",
+                                               "radioTeach",
+                                               "binSwitchChannel",
+                                               "runButton",
+                                               "stopButton",
+                                               "recordSwitch",
+                                               "saveChartButton",
+                                               "pauseSwitch",
+                                               "resetZoomButton",
+                                               "rawA",
+                                               "rawB",
+                                               "scopeStats",
+                                               "statusLine",
+                                               "calibSwitch"};
     EXPECT_EQ(order, expected);
 }
 
