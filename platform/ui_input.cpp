@@ -317,8 +317,11 @@ void DescribeState(Control& c, const QString& text) {
 }
 
 void AnnounceValue(Control& c, const QString& text) {
-    QAccessibleValueChangeEvent ev(c.widget, text);
-    QAccessible::updateAccessibility(&ev);
+    // The raw values change with every sample: build the event only for a listening reader.
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent ev(c.widget, text);
+        QAccessible::updateAccessibility(&ev);
+    }
     if (g_announcementObserver) {
         g_announcementObserver(c.panel, c.id, "value", text);
     }
