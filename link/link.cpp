@@ -135,6 +135,20 @@ void InitLink() {
     SetComLostHandler(&OnComLost);
 }
 
+namespace {
+// Opens a port other than through the start-up exchange (a probe, a check for a lost device)
+// with the sensor's line settings: 19200 baud, 8N1, queues of 4096 bytes, the reply time-out,
+// no handshake.
+int OpenWithLineSettings(int port) {
+    int r = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    if (r >= 0) {
+        SetComTime(port, TIMEOUT);
+        SetCTSMode(port, 0);
+    }
+    return r;
+}
+} // namespace
+
 int OpenLinkPort(int port) {
     if (g_lost) {
         // A port picked while another was lost: that one is no longer looked for.
@@ -275,11 +289,9 @@ int ProbeLineCheck(const int* ports, int count, int* answered) {
     std::vector<int> open; // indexes into ports of the ports written to
     for (int i = 0; i < count; ++i) {
         answered[i] = -1;
-        if (ports[i] == com || OpenComConfig(ports[i], "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+        if (ports[i] == com || OpenWithLineSettings(ports[i]) < 0) {
             continue;
         }
-        SetComTime(ports[i], TIMEOUT);
-        SetCTSMode(ports[i], 0);
         FlushInQ(ports[i]);
         FlushOutQ(ports[i]);
         if (ComWrt(ports[i], frame, kFrameLen) == kFrameLen) {
@@ -598,7 +610,7 @@ void CheckLostPort() {
         return; // not inside someone else's exchange; the next check comes in a second
     }
     // Back only when the same device opens again; a failed try says nothing new.
-    if (OpenComConfig(com, "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+    if (OpenWithLineSettings(com) < 0) {
         return;
     }
     CloseCom(com);
