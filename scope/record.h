@@ -1,8 +1,9 @@
-// Recording the live scope to a CSV file, and the one row format the program writes for a
-// sample (the window's Record switch and the command-line tool's scope command share it).
+// Recording the live scope to a CSV file, in the rows of scope/scope_csv.h (the window's Record
+// switch and the command-line tool's scope command write the same rows).
 #pragma once
 
 #include "core/state.h"
+#include "scope/scope_csv.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -10,23 +11,8 @@
 #include <string>
 #include <string_view>
 
-// One plotted sample: seconds since the run started, the four reply words, both channels'
-// reference and switching band.
-struct ScopeSample {
-    double t = 0;
-    unsigned rawA = 0, rawB = 0, inState = 0, outState = 0;
-    int refA = 0, upA = 0, loA = 0, refB = 0, upB = 0, loB = 0;
-};
-
-inline constexpr const char* kScopeCsvHeader =
-    "t_s,raw_a,raw_b,in_state,out_state,ref_a,up_a,lo_a,ref_b,up_b,lo_b\n";
-// A row is far shorter: 11 numbers of at most 11 characters each.
-inline constexpr std::size_t kScopeCsvRowMax = 160;
-
 // The sample PlotRAWValues just took, stamped with t.
 ScopeSample CurrentScopeSample(double t);
-// One CSV row with its newline; returns its length.
-std::size_t FormatScopeCsvRow(const ScopeSample& s, char (&out)[kScopeCsvRowMax]);
 
 // Appends to a file through a buffer of bounded size. Data reaches the file when the buffer is
 // full or on flush(); a file that would grow beyond its limit, or any failed write, ends the
