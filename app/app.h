@@ -1,14 +1,13 @@
 // The shell: entry point, start-up and shutdown, the 50 ms tick, port selection and branding.
 #pragma once
 
+#include "app/places.h"
 #include "core/state.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
-inline constexpr const char* kPanelFile = "ZEL-A-RadovU20.ui";
-inline constexpr const char* kPortFile = "comport.cfg";
 inline constexpr const char* kLogoFile = "qx.bmp";
 
 extern char com_fname[kPathLen];
@@ -28,8 +27,6 @@ ZEL_CALLBACK(CC_BTNFindSensor);
 // "No sensor found (tried COM1, COM2)", shortened with "..." to fit the status line.
 std::string NoSensorText(const std::vector<int>& tried);
 
-// Port file: the port number it holds, or 1 when it is missing, unreadable or above 255.
-int ReadPortFile(const char* path);
 // Fills the port selector with the port numbers on offer and selects `current`.
 void FillPortSelector(int current);
 // Re-lists the ports present and refreshes the selector's items when the list changed.

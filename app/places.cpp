@@ -1,18 +1,18 @@
 #include "app/places.h"
 
-#include "app/app.h"
+#include "platform/textfile.h"
 
-#include <sys/stat.h>
+#include <filesystem>
 
 namespace {
 bool IsFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
 }
 
 bool IsDir(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
 }
 
 std::string ShareDir(const std::string& exeDir) {
@@ -54,4 +54,27 @@ Places ChoosePlaces(const PlaceInputs& in) {
     p.portFile = (user.empty() || (!IsFile(user) && IsFile(system))) ? system : user;
     p.dialogDir = IsDir(in.documentsDir) ? in.documentsDir : IsDir(in.home) ? in.home : in.exeDir;
     return p;
+}
+
+int ReadPortFile(const char* path) {
+    std::string text;
+    if (!path || !ReadWholeFile(path, text)) {
+        return 1;
+    }
+    TokenReader tokens(text);
+    std::string_view tok = tokens.next();
+    // A plus sign and leading zeros never change a number's meaning.
+    if (!tok.empty() && tok[0] == '+') {
+        tok.remove_prefix(1);
+    }
+    // Like a number scanner: the leading digits count, whatever follows them.
+    std::size_t digits = 0;
+    while (digits < tok.size() && tok[digits] >= '0' && tok[digits] <= '9') {
+        ++digits;
+    }
+    std::uint64_t n = 0;
+    if (digits == 0 || !ParseUnsigned(tok.substr(0, digits), 255, n)) {
+        return 1;
+    }
+    return static_cast<int>(n);
 }

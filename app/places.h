@@ -1,7 +1,11 @@
-// Where the program finds its resources, reads its port file and opens its file dialogs.
+// Where the program finds its resources, reads its port file and opens its file dialogs, and
+// the port file itself. Pure: the window and the command-line tool share it.
 #pragma once
 
 #include <string>
+
+inline constexpr const char* kPanelFile = "ZEL-A-RadovU20.ui";
+inline constexpr const char* kPortFile = "comport.cfg";
 
 // `name` beside the executable (a build tree), else in <exe>/../share/zel-vavod (an installed
 // prefix); the first candidate when neither exists, so the error names a sensible path.
@@ -25,3 +29,6 @@ struct Places {
 // directory. An installed program reads the user's port file, else the system-wide one, and
 // opens dialogs in the user's documents. --dir overrides both.
 Places ChoosePlaces(const PlaceInputs& in);
+
+// Port file: the port number it holds, or 1 when it is missing, unreadable or above 255.
+int ReadPortFile(const char* path);

@@ -2,35 +2,11 @@
 #include "core/state.h"
 #include "link/link.h"
 #include "platform/serial.h"
-#include "platform/textfile.h"
 #include "platform/ui.h"
 #include "scope/scope.h"
 
 #include <algorithm>
 #include <string>
-
-int ReadPortFile(const char* path) {
-    std::string text;
-    if (!path || !ReadWholeFile(path, text)) {
-        return 1;
-    }
-    TokenReader tokens(text);
-    std::string_view tok = tokens.next();
-    // A plus sign and leading zeros never change a number's meaning.
-    if (!tok.empty() && tok[0] == '+') {
-        tok.remove_prefix(1);
-    }
-    // Like a number scanner: the leading digits count, whatever follows them.
-    std::size_t digits = 0;
-    while (digits < tok.size() && tok[digits] >= '0' && tok[digits] <= '9') {
-        ++digits;
-    }
-    std::uint64_t n = 0;
-    if (digits == 0 || !ParseUnsigned(tok.substr(0, digits), 255, n)) {
-        return 1;
-    }
-    return static_cast<int>(n);
-}
 
 namespace {
 int g_lostPort = 0;                      // shown as lost in the selector until it is back
