@@ -1,6 +1,7 @@
 // The calibration header, calibration files and X-FLASH programming.
 #pragma once
 
+#include "calib/header_words.h"
 #include "core/state.h"
 
 #include <cstdint>
@@ -26,11 +27,7 @@ inline constexpr int CALIB_H4B = 8;
 inline constexpr int CALIB_H5A = 9;
 inline constexpr int CALIB_H5B = 10;
 
-// H3 as stored: trunc(value x 1024) toward zero, low 16 bits kept (64 gives 0, -0.5 gives
-// 65024). Non-finite values give 0.
-std::uint16_t H3FromReal(double value);
-// H3 as shown: the stored word taken as unsigned, divided by 1024.
-double H3ToReal(std::uint16_t word);
+// H3FromReal, H3ToReal: calib/header_words.h.
 
 // Calibration files.
 extern std::uint16_t linArrayA[1024];

@@ -4,27 +4,7 @@
 #include "platform/ui.h"
 #include "scope/scope.h"
 
-#include <cmath>
-
 std::uint16_t calibration[18] = {};
-
-std::uint16_t H3FromReal(double value) {
-    double t = std::trunc(value * 1024.0);
-    if (!std::isfinite(t)) {
-        return 0; // beyond any double integer: a multiple of 65536 in any case
-    }
-    // fmod is exact, so this keeps the low 16 bits of any double integer without an
-    // out-of-range integer conversion.
-    double low = std::fmod(t, 65536.0);
-    if (low < 0) {
-        low += 65536.0;
-    }
-    return static_cast<std::uint16_t>(low);
-}
-
-double H3ToReal(std::uint16_t word) {
-    return word / 1024.0;
-}
 
 void GetCalibHeaderValues() {
     unsigned short h1 = 0, h2 = 0, h4a = 0, h4b = 0, h5a = 0, h5b = 0;

@@ -1,5 +1,7 @@
 #include "params/record.h"
 
+#include "params/bands.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -34,19 +36,12 @@ void CopyPPtoVars(std::uint32_t block) {
     std::copy_n(pp, kBlockWords, parameter + BlockStart(block));
 }
 
-// A record word above 32767 (only from a hand-edited file or an unlimited field) would not fit
-// the signed thresholds; it is held at 32767 so nothing wraps.
-static std::int16_t Clamp16(long v) {
-    return static_cast<std::int16_t>(std::clamp<long>(v, -32768, 32767));
-}
-
 void DeriveThresholds() {
-    long refA = parameter[4], refB = parameter[5];
-    long tolA = parameter[6], tolB = parameter[7];
-    refthdA = Clamp16(refA);
-    refthdB = Clamp16(refB);
-    upthdA = Clamp16(std::min(refA + tolA, 1023L));
-    lothdA = Clamp16(std::max(refA - tolA, 0L));
-    upthdB = Clamp16(std::min(refB + tolB, 1023L));
-    lothdB = Clamp16(std::max(refB - tolB, 0L));
+    const SwitchingBands b = BandsOf(parameter[4], parameter[5], parameter[6], parameter[7]);
+    refthdA = b.refA;
+    refthdB = b.refB;
+    upthdA = b.upA;
+    lothdA = b.loA;
+    upthdB = b.upB;
+    lothdB = b.loB;
 }
