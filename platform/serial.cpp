@@ -47,6 +47,10 @@ std::map<int, Registered>& Registry() {
     static std::map<int, Registered> r;
     return r;
 }
+std::map<int, std::string>& OpenFailures() {
+    static std::map<int, std::string> f;
+    return f;
+}
 ComLostHandler g_lostHandler = nullptr;
 
 // The open port, or null with `error` saying why not: not open, or its device went away.
@@ -162,11 +166,20 @@ int OpenComConfig(int port, const char*, long baudRate, int parity, int dataBits
     }
     CloseCom(port);
 
+    OpenFailures().erase(port);
     auto reg = Registry().find(port);
-    std::unique_ptr<SerialBackend> dev =
-        reg != Registry().end() ? reg->second.make()
-                                : platform_internal::MakeQtSerialBackend(ComDeviceName(port));
+    std::unique_ptr<SerialBackend> dev;
+    if (reg != Registry().end()) {
+        dev = reg->second.make();
+    } else if (std::string name = ComDeviceName(port); platform_internal::IsNetworkAddress(name)) {
+        dev = platform_internal::MakeTcpSerialBackend(name);
+    } else {
+        dev = platform_internal::MakeQtSerialBackend(name);
+    }
     if (int r = dev->open({baudRate, parity, dataBits, stopBits}); r != 0) {
+        if (std::string why = dev->failureReason(); !why.empty()) {
+            OpenFailures()[port] = why;
+        }
         return r;
     }
     Port p;
@@ -185,6 +198,11 @@ int CloseCom(int port) {
     it->second.dev->close();
     Ports().erase(it);
     return 0;
+}
+
+std::string ComOpenFailureReason(int port) {
+    auto it = OpenFailures().find(port);
+    return it == OpenFailures().end() ? std::string() : it->second;
 }
 
 bool ComPortLost(int port) {

@@ -1,5 +1,6 @@
 // Serial-port services. Ports are numbered; each number is bound to a device (see BindComPort).
-// Implemented on QSerialPort, or on an in-memory device for tests (memserial.h).
+// Implemented on QSerialPort, on QTcpSocket for network ports, or on an in-memory device for
+// tests (memserial.h).
 #pragma once
 
 #include <string>
@@ -46,8 +47,18 @@ int GetInQLen(int port);
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void* callbackData);
 
-// Binds port number n to a device path (replacing the default COMn / /dev/ttyS(n-1)).
+// Why the last OpenComConfig of this port failed, in one line naming the device; empty when
+// it opened or when the error code says all there is.
+std::string ComOpenFailureReason(int port);
+
+// Binds port number n to a device (replacing the default COMn / /dev/ttyS(n-1)): a device path,
+// or a serial port across the network, "tcp://HOST:PORT" (the bytes as they are) or
+// "rfc2217://HOST:PORT" (a terminal server; line settings negotiated as RFC 2217 has it).
 void BindComPort(int port, const std::string& device);
+// False, with the reason (not naming the device), when `device` is an address that cannot be
+// used: an unknown "SCHEME://", or a network address without HOST or with a PORT outside
+// 1..65535. Device paths pass.
+bool CheckPortAddress(const std::string& device, std::string& error);
 void ClearComBindings();
 // The device a port number stands for now.
 std::string ComDeviceName(int port);

@@ -23,6 +23,8 @@ class SerialBackend {
     virtual void close() = 0;
     // The device went away while open; it stays lost until closed.
     virtual bool lost() const = 0;
+    // Why the last open failed, in one line, when there is more to say than the error code.
+    virtual std::string failureReason() const { return {}; }
 
     // Bytes handed on, waiting at most `timeout` seconds for them to leave; or a negative error.
     virtual int write(const char* buffer, int count, double timeout, long baudRate) = 0;
@@ -49,6 +51,10 @@ namespace platform_internal {
 
 // The system's serial device at this path.
 std::unique_ptr<SerialBackend> MakeQtSerialBackend(const std::string& device);
+// A serial port across the network: "tcp://HOST:PORT" or "rfc2217://HOST:PORT".
+std::unique_ptr<SerialBackend> MakeTcpSerialBackend(const std::string& device);
+// True when `device` is written as an address ("SCHEME://..."), valid or not.
+bool IsNetworkAddress(const std::string& device);
 
 // Puts another kind of device behind a port number; `label` is what ComDeviceName reports.
 // The factory runs at each OpenComConfig of that port.
