@@ -123,6 +123,10 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
                 error = "--com " + Shown(spec) + ": the device is empty";
                 return false;
             }
+            if (std::string why; !CheckPortAddress(dev, why)) {
+                error = "--com " + Shown(spec) + ": " + why;
+                return false;
+            }
             opts.ports.emplace_back(static_cast<int>(n), dev);
         } else {
             error = "unknown option " + Shown(a) + " (see --help)";

@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include "platform/serial.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -191,6 +193,10 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
             if (eq == std::string::npos || !ParseInt(v.substr(0, eq), 0, 255, n) ||
                 eq + 1 == v.size()) {
                 error = "--com " + v + ": expected N=DEVICE with N from 0 to 255";
+                return false;
+            }
+            if (std::string why; !CheckPortAddress(v.substr(eq + 1), why)) {
+                error = "--com " + v + ": " + why;
                 return false;
             }
             o.bindings.emplace_back(static_cast<int>(n), v.substr(eq + 1));
