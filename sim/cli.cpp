@@ -46,6 +46,31 @@ bool toOrderList(const std::string& s, std::set<int>& out) {
     return !out.empty();
 }
 
+// HOST:PORT, HOST possibly an IPv6 address in brackets; PORT 0..65535.
+bool toHostPort(const std::string& s, std::string& host, int& port) {
+    std::size_t colon = std::string::npos;
+    if (!s.empty() && s[0] == '[') {
+        const std::size_t close = s.find(']');
+        if (close == std::string::npos || close + 1 >= s.size() || s[close + 1] != ':') {
+            return false;
+        }
+        host = s.substr(1, close - 1);
+        colon = close + 1;
+    } else {
+        colon = s.rfind(':');
+        if (colon == std::string::npos) {
+            return false;
+        }
+        host = s.substr(0, colon);
+    }
+    long l = 0;
+    if (host.empty() || !toLong(s.substr(colon + 1), 0, 65535, l)) {
+        return false;
+    }
+    port = static_cast<int>(l);
+    return true;
+}
+
 } // namespace
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& cl, std::string& err) {
@@ -99,6 +124,18 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& cl, std
                 return false;
             }
             o.ackSends = true;
+        } else if (name == "--rfc2217") {
+            if (!flag()) {
+                return false;
+            }
+            cl.rfc2217 = true;
+        } else if (name == "--tcp") {
+            if (!take()) {
+                return false;
+            }
+            if (!toHostPort(value, cl.tcpHost, cl.tcpPort)) {
+                return bad("HOST:PORT with PORT 0..65535");
+            }
         } else if (name == "--split") {
             if (!flag()) {
                 return false;
@@ -195,12 +232,21 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& cl, std
             return false;
         }
     }
+    if (cl.rfc2217 && cl.tcpPort < 0) {
+        err = "--rfc2217 needs --tcp HOST:PORT";
+        return false;
+    }
+    if (cl.tcpPort >= 0 && !cl.linkPath.empty()) {
+        err = "--link names a terminal; it cannot go with --tcp";
+        return false;
+    }
     return true;
 }
 
 const char* usageText() {
     return R"(Usage: zel-sensor-sim [OPTIONS]
-Plays a ZEL-A-2X sensor on a pseudo-terminal. Prints the terminal's path as the first
+Plays a ZEL-A-2X sensor on a pseudo-terminal (or, with --tcp, on a network port). Prints
+the terminal's path (or the address, tcp://HOST:PORT or rfc2217://HOST:PORT) as the first
 line of standard output, then serves until SIGINT or SIGTERM.
 
 Sensor:
@@ -212,6 +258,10 @@ Line:
   --baud N           pace both directions at N baud, 10 bits a byte (default 19200; 0 = unpaced)
   --latency MS       pause before each reply (default 2)
   --link PATH        symlink PATH to the terminal (an existing symlink is replaced)
+  --tcp HOST:PORT    serve one client at a time on a TCP port instead of a terminal (PORT 0:
+                     a free one; the address printed names the port taken)
+  --rfc2217          with --tcp: speak RFC 2217 (Telnet COM-PORT-OPTION) as a terminal server
+                     does; the line settings a client asks for are confirmed, pacing stays --baud
   --log FILE         frame log, one line per event: SECONDS TAG HEX-BYTES
 Faults (random ones repeat for the same --seed):
   --ack-sends        answer orders 1 and 3 (normally unanswered) with a standard reply
@@ -221,7 +271,8 @@ Faults (random ones repeat for the same --seed):
   --extra N          N bytes 0xEE follow every reply
   --wrong-echo       standard replies carry order+1 in bytes 2-3 (line-check byte 0-1 kept)
   --silent LIST      ignore these orders, e.g. 5,10
-  --unplug-after N   answer N frames, then the line goes away and the simulator exits
+  --unplug-after N   answer N frames, then the line goes away (with --tcp: the connection
+                     is closed) and the simulator exits
   --seed N           seed of the fault generator (default 1)
 Other:
   --help, --version

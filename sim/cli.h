@@ -14,6 +14,11 @@ struct CommandLine {
     std::string flashDumpFile;
     std::string logFile;
     std::string linkPath;
+    // --tcp HOST:PORT: served on a listening socket instead of a pseudo-terminal (port 0: any
+    // free one). tcpPort is -1 without --tcp.
+    std::string tcpHost;
+    int tcpPort = -1;
+    bool rfc2217 = false; // with --tcp: the line settings are negotiated as RFC 2217 has it
     bool help = false;
     bool version = false;
 };

@@ -1,7 +1,8 @@
-// zel-sensor-sim: serves the simulated sensor on a pseudo-terminal, paced like the real
-// RS-232 line, until SIGINT/SIGTERM or a simulated unplug.
+// zel-sensor-sim: serves the simulated sensor on a pseudo-terminal (or a TCP port), paced like
+// the real RS-232 line, until SIGINT/SIGTERM or a simulated unplug.
 #include "cli.h"
 #include "engine.h"
+#include "rfc2217.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,8 +13,13 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <memory>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -62,7 +68,8 @@ class Server {
     ~Server() { closeLine(); }
 
     bool open(std::string& err);
-    const std::string& slavePath() const { return slavePath_; }
+    // What a client opens: the terminal's path, or tcp://HOST:PORT / rfc2217://HOST:PORT.
+    const std::string& address() const { return address_; }
     Engine& engine() { return engine_; }
     void run();
     bool finish(); // save state and dump, remove the link
@@ -74,6 +81,11 @@ class Server {
     void closeLine();
     void drainBeforeUnplug();
     bool dumpFlash();
+    bool listen(std::string& err);
+    void accept();
+    void dropClient();
+    void sendToClient();
+    bool networked() const { return listen_ >= 0; }
 
     CommandLine cl_;
     Engine engine_;
@@ -81,6 +93,12 @@ class Server {
     int master_ = -1;
     int slave_ = -1; // held open so the master never sees EIO when the client closes
     std::string slavePath_;
+    std::string address_;
+    // --tcp: the listening socket and the one client (the line's fd while connected).
+    int listen_ = -1;
+    int client_ = -1;
+    std::unique_ptr<zelsim::Rfc2217Server> telnet_;
+    std::vector<std::uint8_t> toClient_; // bytes for the client the socket has not taken yet
     bool linked_ = false;
     std::deque<Timed> rx_; // bytes read from the client, released at line speed
     std::deque<Timed> tx_; // reply bytes, each due once it would have fully arrived
@@ -91,6 +109,9 @@ class Server {
 };
 
 bool Server::open(std::string& err) {
+    if (cl_.tcpPort >= 0) {
+        return listen(err);
+    }
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
         err = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
@@ -130,7 +151,96 @@ bool Server::open(std::string& err) {
         }
         linked_ = true;
     }
+    address_ = slavePath_;
     return true;
+}
+
+bool Server::listen(std::string& err) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(cl_.tcpPort);
+    if (const int r = getaddrinfo(cl_.tcpHost.c_str(), port.c_str(), &hints, &found); r != 0) {
+        err = cl_.tcpHost + ": " + gai_strerror(r);
+        return false;
+    }
+    for (addrinfo* a = found; a && listen_ < 0; a = a->ai_next) {
+        const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            continue;
+        }
+        const int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 4) == 0) {
+            listen_ = fd;
+        } else {
+            err = cl_.tcpHost + ":" + port + ": " + std::strerror(errno);
+            close(fd);
+        }
+    }
+    freeaddrinfo(found);
+    if (listen_ < 0) {
+        return false;
+    }
+    setNonBlocking(listen_);
+    sockaddr_storage bound{};
+    socklen_t len = sizeof bound;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&bound), &len);
+    const int taken =
+        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                          : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    const bool v6 = cl_.tcpHost.find(':') != std::string::npos;
+    address_ = std::string(cl_.rfc2217 ? "rfc2217://" : "tcp://") + (v6 ? "[" : "") + cl_.tcpHost +
+               (v6 ? "]" : "") + ":" + std::to_string(taken);
+    return true;
+}
+
+// One client at a time, as a serial port has one user: a second is closed at once.
+void Server::accept() {
+    const int fd = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    if (client_ >= 0) {
+        close(fd);
+        return;
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    client_ = fd;
+    if (cl_.rfc2217) {
+        telnet_ = std::make_unique<zelsim::Rfc2217Server>(
+            static_cast<std::uint32_t>(cl_.options.baud > 0 ? cl_.options.baud : 19200));
+    }
+}
+
+// The client went away: what was on the line for it is gone with it.
+void Server::dropClient() {
+    if (client_ >= 0) {
+        close(client_);
+    }
+    client_ = -1;
+    telnet_.reset();
+    rx_.clear();
+    tx_.clear();
+    toClient_.clear();
+    writeBlocked_ = false;
+}
+
+void Server::sendToClient() {
+    while (client_ >= 0 && !toClient_.empty()) {
+        const ssize_t w = send(client_, toClient_.data(), toClient_.size(), MSG_NOSIGNAL);
+        if (w < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                dropClient();
+            }
+            break;
+        }
+        toClient_.erase(toClient_.begin(), toClient_.begin() + w);
+    }
+    writeBlocked_ = !toClient_.empty();
 }
 
 void Server::schedule(const Output& out, double arrived) {
@@ -149,11 +259,28 @@ void Server::schedule(const Output& out, double arrived) {
 }
 
 void Server::receive(double now) {
-    std::uint8_t buf[4096];
+    std::uint8_t raw[4096];
     for (;;) {
-        const ssize_t n = read(master_, buf, sizeof buf);
+        const int fd = networked() ? client_ : master_;
+        if (fd < 0) {
+            return;
+        }
+        ssize_t n = read(fd, raw, sizeof raw);
+        if (networked() &&
+            (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))) {
+            dropClient();
+            return;
+        }
         if (n <= 0) {
             return;
+        }
+        const std::uint8_t* buf = raw;
+        std::vector<std::uint8_t> data;
+        if (telnet_) {
+            data = telnet_->feed(raw, static_cast<std::size_t>(n), toClient_);
+            sendToClient();
+            buf = data.data();
+            n = static_cast<ssize_t>(data.size());
         }
         // The client's bytes land in the pty at once; a real line would take a byte time
         // for each, so they are released to the sensor at that pace.
@@ -173,6 +300,16 @@ void Server::transmit(double now) {
         ++n;
     }
     if (n == 0) {
+        return;
+    }
+    if (networked()) {
+        if (telnet_) {
+            zelsim::Rfc2217Server::escape(buf, n, toClient_);
+        } else {
+            toClient_.insert(toClient_.end(), buf, buf + n);
+        }
+        tx_.erase(tx_.begin(), tx_.begin() + static_cast<std::ptrdiff_t>(n));
+        sendToClient();
         return;
     }
     const ssize_t w = write(master_, buf, n);
@@ -225,24 +362,36 @@ void Server::run() {
             timeout = &ts;
         }
 
-        pollfd fds[2] = {{master_, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        // A negative fd (no client yet) is left out by poll.
+        pollfd fds[3] = {{networked() ? client_ : master_, POLLIN, 0},
+                         {signalPipe[0], POLLIN, 0},
+                         {listen_, POLLIN, 0}};
         if (writeBlocked_) {
             fds[0].events |= POLLOUT;
         }
-        const int r = ppoll(fds, 2, timeout, nullptr);
+        const int r = ppoll(fds, 3, timeout, nullptr);
         if (r < 0 && errno != EINTR) {
             return;
         }
         now = monotonic();
         if (fds[0].revents & POLLOUT) {
             writeBlocked_ = false;
+            if (networked()) {
+                sendToClient();
+            }
         }
         if (fds[0].revents & POLLIN) {
             receive(now);
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+            if (networked()) {
+                dropClient();
+            } else {
+                // Cannot happen while we hold the slave open; never spin on it if it does.
+                usleep(50000);
+            }
         }
-        if (fds[0].revents & (POLLHUP | POLLERR) && !(fds[0].revents & POLLIN)) {
-            // Cannot happen while we hold the slave open; never spin on it if it does.
-            usleep(50000);
+        if (fds[2].revents & POLLIN) {
+            accept();
         }
         if (fds[1].revents & POLLIN) {
             char tags[16];
@@ -260,6 +409,26 @@ void Server::run() {
 // A hang-up discards what the client has not read yet; give it a moment to take the last
 // reply, as a real cable pulled after the last byte would have delivered it.
 void Server::drainBeforeUnplug() {
+    if (networked()) {
+        // The last reply goes out, then the connection closes in order; what the client still
+        // sends is read away, so the close does not turn into a reset that could drop the reply.
+        const double end = monotonic() + 0.5;
+        while (client_ >= 0 && !toClient_.empty() && monotonic() < end) {
+            sendToClient();
+            usleep(2000);
+        }
+        if (client_ >= 0) {
+            shutdown(client_, SHUT_WR);
+            std::uint8_t sink[512];
+            while (monotonic() < end) {
+                pollfd p{client_, POLLIN, 0};
+                if (poll(&p, 1, 20) > 0 && read(client_, sink, sizeof sink) <= 0) {
+                    break;
+                }
+            }
+        }
+        return;
+    }
     // The pty hands written bytes to the slave side asynchronously: let them land first.
     usleep(20000);
     const double end = monotonic() + 0.5;
@@ -277,6 +446,11 @@ void Server::closeLine() {
         close(slave_);
     }
     master_ = slave_ = -1;
+    dropClient();
+    if (listen_ >= 0) {
+        close(listen_);
+    }
+    listen_ = -1;
 }
 
 bool Server::dumpFlash() {
@@ -365,7 +539,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     server.engine().setEpoch(monotonic());
-    std::printf("%s\n", server.slavePath().c_str());
+    std::printf("%s\n", server.address().c_str());
     std::fflush(stdout);
 
     server.run();
