@@ -46,7 +46,9 @@ const char* CliUsage();
 // The help text of one command, or nullptr for an unknown one.
 const char* CommandHelp(const std::string& command);
 
-// A JSON object written field by field, in the order given.
+// A JSON object written field by field, in the order given (the fields' order is part of the
+// output's promise, which a QJsonObject, sorting its keys, would not keep). Strings are escaped
+// by Qt's JSON writer (JsonString).
 class Json {
   public:
     Json& add(const std::string& key, const std::string& value);

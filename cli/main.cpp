@@ -1,43 +1,67 @@
-// zel-vavod-cli: the tool's routines driven from the command line. The panels are loaded on Qt's
-// offscreen platform, because the routines read their input from panel controls; the tool sets
-// those controls the way an operator would and then runs the same callback.
-#include "app/app.h"
-#include "calib/calib.h"
+// zel-vavod-cli: the sensor's service operations from the command line, without a window. Every
+// outcome comes from the operations' typed results and is told in the tool's own words, the
+// same the window's status line uses.
+#include "app/places.h"
+#include "calib/flash_ops.h"
+#include "calib/header_words.h"
 #include "cli/cli.h"
-#include "core/state.h"
-#include "link/link.h"
-#include "params/params.h"
-#include "params/record.h"
+#include "link/exchange.h"
+#include "link/sensor.h"
+#include "params/bands.h"
+#include "params/block_ops.h"
+#include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/host.h"
 #include "platform/serial.h"
 #include "platform/textfile.h"
-#include "platform/ui.h"
-#include "scope/record.h"
-#include "scope/scope.h"
+#include "scope/scope_csv.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
-#include <poll.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 CliOptions g_opts;
-int g_argc = 0;
-char** g_argv = nullptr;
 bool g_interrupted = false;
 bool g_lost = false;
+bool g_portOpen = false;
+
+// The words a frame carries: block 0 as the tool starts with it, or as last read or loaded.
+using Image = std::array<std::uint16_t, 16>;
+constexpr int kBlockWordCount = static_cast<int>(std::tuple_size_v<BlockWords>);
+Image g_block0{};
+Image g_block1{};
+std::uint16_t g_hardware = 0;
 
 // ---- output ----
+
+// Everything for stdout goes through here, so that a write that fails is noticed.
+int g_stdoutErrno = 0;
+
+void Out(const std::string& text) {
+    if (g_stdoutErrno == 0 && std::fputs(text.c_str(), stdout) == EOF) {
+        g_stdoutErrno = errno ? errno : EIO;
+    }
+}
+
+// Flushes stdout; false (and the reason kept) when what was written did not get out.
+bool FlushStdout() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        if (g_stdoutErrno == 0) {
+            g_stdoutErrno = errno ? errno : EIO;
+        }
+    }
+    return g_stdoutErrno == 0;
+}
 
 void Note(const std::string& line) {
     if (!g_opts.quiet) {
@@ -49,31 +73,52 @@ void Error(const std::string& line) {
     std::fprintf(stderr, "zel-vavod-cli: %s\n", line.c_str());
 }
 
+std::string WriteError(const std::string& name, int err) {
+    return name + ": cannot be written (" + std::strerror(err) + ")";
+}
+
 void Result(const Json& j) {
-    std::printf("%s\n", j.str().c_str());
-    std::fflush(stdout);
+    Out(j.str() + "\n");
+    FlushStdout();
 }
 
-// The status text holds Latin-1 bytes (a firmware text may carry a degree sign); the terminal,
-// JSON and the log take UTF-8.
-std::string Utf8(const char* latin1) {
-    std::string out;
-    for (const char* c = latin1; *c; ++c) {
-        auto b = static_cast<unsigned char>(*c);
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-        } else {
-            out += static_cast<char>(0xC0 | (b >> 6));
-            out += static_cast<char>(0x80 | (b & 0x3F));
-        }
+// The first thing that went wrong, for the JSON failure object.
+struct Failure {
+    bool set = false;
+    std::string message;
+    bool exchanged = false; // an exchange's result stands behind it
+    Outcome outcome = Outcome::Answered;
+    int order = 0;
+    unsigned address = 0;
+} g_failure;
+
+void Fail(const std::string& message) {
+    Error(message);
+    if (!g_failure.set) {
+        g_failure.set = true;
+        g_failure.message = message;
     }
-    return out;
 }
 
-std::string StatusLine() {
-    char buf[256] = "";
-    GetCtrlVal(pA, MAIN_STATUS, buf, sizeof buf);
-    return buf;
+void Fail(const std::string& message, const ExchangeResult& r) {
+    bool first = !g_failure.set;
+    Fail(message);
+    if (first) {
+        g_failure.exchanged = true;
+        g_failure.outcome = r.outcome;
+        g_failure.order = r.order;
+        g_failure.address = r.address;
+    }
+}
+
+std::string FailureJson(const std::string& command) {
+    Json j;
+    j.add("command", command).add("ok", false).add("error", g_failure.message);
+    if (g_failure.exchanged) {
+        j.add("outcome", OutcomeName(g_failure.outcome)).add("order", g_failure.order);
+        j.add("address", g_failure.address);
+    }
+    return j.str();
 }
 
 std::string Now() {
@@ -87,8 +132,8 @@ struct LogEntry {
     bool identified = false; // hardware type and firmware text were read
     std::string firmware;
     std::vector<int> failedPages;
-};
-LogEntry g_log;
+    bool failed = false; // a line could not be appended
+} g_log;
 
 void LogOperation(const std::string& outcome) {
     if (g_opts.logFile.empty()) {
@@ -96,7 +141,7 @@ void LogOperation(const std::string& outcome) {
     }
     Json j;
     j.add("time", Now()).add("port", com).add("device", ComDeviceName(com));
-    j.raw("hardware", g_log.identified ? std::to_string(pcbtype) : "null");
+    j.raw("hardware", g_log.identified ? std::to_string(g_hardware) : "null");
     j.raw("firmware", g_log.identified ? Json::quote(g_log.firmware) : "null");
     j.add("command", g_opts.command).add("outcome", outcome);
     std::string pages = "[";
@@ -104,11 +149,18 @@ void LogOperation(const std::string& outcome) {
         pages += (i ? "," : "") + std::to_string(g_log.failedPages[i]);
     }
     j.raw("failed_pages", pages + "]");
-    if (FILE* f = std::fopen(g_opts.logFile.c_str(), "a")) {
-        std::fprintf(f, "%s\n", j.str().c_str());
-        std::fclose(f);
-    } else {
-        Error("cannot append to " + g_opts.logFile + ": " + std::strerror(errno));
+    const std::string line = j.str() + "\n";
+    errno = 0;
+    FILE* f = std::fopen(g_opts.logFile.c_str(), "a");
+    bool ok = f && std::fputs(line.c_str(), f) != EOF;
+    int err = errno;
+    if (f && std::fclose(f) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        Error("cannot append to " + g_opts.logFile + ": " + std::strerror(err ? err : EIO));
+        g_log.failed = true;
     }
 }
 
@@ -118,36 +170,17 @@ int Done(int code) {
     return code;
 }
 
-// ---- panels, port and sensor ----
+// ---- port and sensor ----
 
-std::string FindPanelFile(const std::string& exeDir) {
-    const std::string candidates[] = {exeDir + "/" + kPanelFile,
-                                      exeDir + "/../share/zel-vavod/" + kPanelFile};
-    for (const auto& c : candidates) {
-        struct stat st {};
-        if (::stat(c.c_str(), &st) == 0) {
-            return c;
-        }
-    }
-    return candidates[0];
-}
-
-// The link closed the port that went away; the tool ends what it was doing.
-void OnPortState(int, bool lost) {
-    if (lost) {
-        g_lost = true;
-        StopScope();
-    }
+void OnPortLost(int) {
+    g_lost = true;
 }
 
 void OnInterrupt() {
     g_interrupted = true;
-    if (stop_flag == 0) {
-        CC_BTNStop(pA, MAIN_BTNSTOP, EVENT_COMMIT, nullptr, 0, 0);
-    }
 }
 
-// Pumps events for `seconds`, so callbacks (and Ctrl-C) are served meanwhile.
+// Pumps events for `seconds`, so the port and Ctrl-C are served meanwhile.
 void Wait(double seconds) {
     double t0 = Timer();
     while (Timer() - t0 < seconds && !g_interrupted) {
@@ -155,92 +188,84 @@ void Wait(double seconds) {
     }
 }
 
-// Loads and binds both panels and sets up the globals as the tool does at start-up.
-bool StartProgram() {
-    if (InitCVIRTE(g_argc, g_argv) == 0) {
-        Error("the run-time did not start");
-        return false;
-    }
-    std::string exeDir = GetExecutableDir();
-    std::string panelFile = FindPanelFile(exeDir);
-    pA = LoadPanel(0, panelFile.c_str(), MAIN_PANEL_NUMBER);
-    pCalib = pA > 0 ? LoadPanel(pA, panelFile.c_str(), CALIB_PANEL_NUMBER) : -1;
-    if (pA < 0 || pCalib < 0 || BindMainPanel(pA) < 0 || BindCalibPanel(pCalib) < 0) {
-        Error(UiLastError());
-        return false;
-    }
-    InstallTerminationHandler(OnInterrupt);
-    for (const auto& [n, dev] : g_opts.bindings) {
-        BindComPort(n, dev);
-    }
-    SetProjectDir(exeDir.c_str());
-    GetProjectDir(proj_dir);
-    SetupStripChart();
-    InitVars();
-    SetPortStateObserver(&OnPortState);
-    SetReopenLostPort(false); // the tool itself decides when to open the port again
-    ClearCalibration();
-    if (g_opts.port >= 0) {
-        com = g_opts.port;
-    }
-    if (!g_opts.device.empty()) {
-        BindComPort(com, g_opts.device);
-    }
-    if (g_opts.simulate) {
-        bool ok = true;
-        std::vector<std::string> simArgs = SplitArgs(g_opts.simArgs, ok);
-        std::string simError = ok ? "" : "--sim-args has an unmatched quote";
-        std::string device =
-            ok ? StartSimulator(exeDir + "/zel-sensor-sim", simArgs, kSimStartLimitSec, simError)
-               : "";
-        if (device.empty()) {
-            Error("simulated sensor not started: " + simError);
-            return false;
-        }
-        BindComPort(com, device);
-    }
-    return true;
+std::string PortName(int port) {
+    return "COM" + std::to_string(port) + " " + ComDeviceName(port);
 }
-
-void EndProgram() {
-    CloseCom(com);
-    StopSimulator();
-    DiscardPanel(pA);
-    pA = pCalib = 0;
-}
-
-bool PortOpen = false;
 
 bool OpenPort() {
-    int r = OpenLinkPort(com);
+    int r = OpenLine(com);
     if (r < 0) {
-        Error(std::string(ComOpenErrorText(r)) + ": COM" + std::to_string(com) + " " +
-              ComDeviceName(com));
+        std::string why = ComOpenFailureReason(com);
+        Fail(std::string(ComOpenErrorText(r)) + ": " + PortName(com) +
+             (why.empty() ? "" : " (" + why + ")"));
         return false;
     }
-    PortOpen = true;
+    g_portOpen = true;
     return true;
+}
+
+void ClosePort() {
+    if (g_portOpen) {
+        CloseCom(com);
+        g_portOpen = false;
+    }
+    ClearPortLost();
+    g_lost = false;
+}
+
+// The window's words for an exchange that did not get its reply.
+std::string LineCheckText(const ExchangeResult& r) {
+    if (r.outcome == Outcome::PortLost) {
+        return PortLostText();
+    }
+    if (r.outcome == Outcome::Timeout || r.outcome == Outcome::NotWritten) {
+        return "Timeout-RS-232...";
+    }
+    return "read error - not sync byte 0xAA!";
+}
+
+std::string BlockReadText(const ExchangeResult& r) {
+    if (r.ok()) {
+        return "Parameter-frame received! - Line Ok!";
+    }
+    if (r.reply.kind == REPLY_STANDARD) {
+        return "Reply not taken: it answers order " + std::to_string(r.reply.echo) + ", not " +
+               std::to_string(r.order) + "!";
+    }
+    if (r.outcome == Outcome::PortLost) {
+        return PortLostText();
+    }
+    return "Timeout-RS-232...";
+}
+
+std::string CommandText(const ExchangeResult& r) {
+    return r.outcome == Outcome::PortLost ? PortLostText() : "Timeout RS-232!!";
 }
 
 // Reads hardware type and firmware text; true when both came.
 bool Identify() {
-    bool hw = GetHARDWAREInfo() == 1;
-    bool fw = GetVERSIONInfo() >= 72;
-    g_log.identified = hw || fw;
-    g_log.firmware = fw ? Utf8(szStatus) : "";
-    return hw && fw;
+    ExchangeResult hw = ReadHardwareType(com, g_block0.data());
+    if (hw.reply.kind == REPLY_STANDARD) {
+        g_hardware = HardwareTypeOf(hw);
+    }
+    FirmwareResult fw = ReadFirmware(com, g_block0.data(), g_hardware);
+    bool fwOk = fw.outcome == Outcome::Answered;
+    g_log.identified = hw.ok() || fwOk;
+    g_log.firmware = fwOk ? Latin1ToUtf8(fw.text) : "";
+    return hw.ok() && fwOk;
 }
 
 // Opens the port and checks the line; a failure has been reported.
-bool Connect() {
-    if (!OpenPort()) {
+bool Connect(bool identify = true) {
+    if (!g_portOpen && !OpenPort()) {
         return false;
     }
-    if (CheckComLine(com) != 1) {
-        Error(szStatus);
+    ExchangeResult r = LineCheck(com, g_block0.data());
+    if (!r.ok()) {
+        Fail(LineCheckText(r), r);
         return false;
     }
-    if (!g_opts.logFile.empty()) {
+    if (identify && !g_opts.logFile.empty()) {
         Identify();
     }
     return true;
@@ -248,9 +273,7 @@ bool Connect() {
 
 bool LostReported() {
     if (g_lost) {
-        // The link's own words, as the status line shows them.
-        Error(PortLost() ? std::string(PortLostText())
-                         : "Port COM" + std::to_string(com) + " lost (" + ComDeviceName(com) + ")");
+        Fail(PortLostText());
         return true;
     }
     return false;
@@ -258,173 +281,124 @@ bool LostReported() {
 
 // ---- parameter blocks ----
 
-struct WordName {
-    const char* name;  // the panel field's object name
-    const char* label; // its label
-};
-const WordName kBlock0Names[kBlockWords] = {
-    {"setting0", "Setting 0 (word 0)"},
-    {"referenceA", "Reference CHA"},
-    {"referenceB", "Reference CHB"},
-    {"toleranceA", "Tolerance CHA"},
-    {"toleranceB", "Tolerance CHB"},
-    {"setting5", "Setting 5 (word 5)"},
-    {"flag0+flag1", "Flags (word 6)"},
-    {"", ""},
-    {"setting8", "Setting 8 (word 8)"},
-    {"setting9", "Setting 9 (word 9)"},
-    {"", ""},
-    {"", ""},
-    {"", ""},
-    {"", ""},
-    {"", ""},
-};
-// The panel field of each block 0 word (0: none, the word is kept in the record only).
-const int kBlock0Fields[kBlockWords] = {MAIN_SETTING0, MAIN_REFA,     MAIN_REFB, MAIN_TOLA,
-                                        MAIN_TOLB,     MAIN_SETTING5, 0,         0,
-                                        MAIN_SETTING8, MAIN_SETTING9};
-
-using Block = std::vector<unsigned>;
-
-Block RecordBlock(int block) {
-    int at = block == 0 ? kBlock0 : kBlock1;
-    return Block(parameter + at, parameter + at + kBlockWords);
+int MemoryOf(const std::string& name) {
+    return name == "eeprom" ? kMemoryEeprom : kMemoryRam;
 }
 
-std::string BlockJson(const Block& words, int block) {
+Image& BlockInHand(int block) {
+    return block == 0 ? g_block0 : g_block1;
+}
+
+std::string BlockJson(const Image& words, int block) {
     std::string out = "[";
-    for (int i = 0; i < kBlockWords; ++i) {
+    for (int i = 0; i < kBlockWordCount; ++i) {
         Json w;
-        w.add("index", i).add("value", words[i]);
-        w.add("name", block == 0 ? kBlock0Names[i].name : "");
-        w.add("label", block == 0 ? kBlock0Names[i].label : "");
+        w.add("index", i).add("value", static_cast<unsigned>(words[i]));
+        w.add("name", block == 0 ? Block0Word(i).name : "");
+        w.add("label", block == 0 ? Block0Word(i).label : "");
         out += (i ? "," : "") + w.str();
     }
     return out + "]";
 }
 
-void PrintBlock(const Block& words, int block, const char* title) {
-    std::printf("%s\n", title);
-    for (int i = 0; i < kBlockWords; ++i) {
-        const char* label = block == 0 ? kBlock0Names[i].label : "";
-        std::printf("  %2d %6u  %s\n", i, words[i], label);
+void PrintBlock(const Image& words, int block, const std::string& title) {
+    std::string text = title + "\n";
+    for (int i = 0; i < kBlockWordCount; ++i) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  %2d %6u  %s\n", i, static_cast<unsigned>(words[i]),
+                      block == 0 ? Block0Word(i).label : "");
+        text += line;
     }
+    Out(text);
 }
 
+// Reads a block into the words in hand; false (reported) when the reply was not the block.
 bool GetBlock(int memory, int block) {
-    PushGET(memory, static_cast<std::uint32_t>(block));
-    if (std::strcmp(szStatus, "Parameter-frame received! - Line Ok!") != 0) {
-        Error(szStatus);
+    ExchangeResult r =
+        ReadBlock(com, memory, static_cast<std::uint32_t>(block), BlockInHand(block).data());
+    if (!r.ok()) {
+        Fail(BlockReadText(r), r);
         return false;
     }
+    std::copy_n(r.reply.words.begin(), kBlockWordCount, BlockInHand(block).begin());
     return true;
 }
 
-int MemoryOf(const std::string& name) {
-    return name == "eeprom" ? EEPROM : RAM;
-}
-
-// Why a parameter file the tool refused is invalid: the file, the line and the reason.
-std::string ParamFileProblem(const std::string& path) {
-    std::string text;
-    if (!ReadWholeFile(path, text)) {
-        return path + ": cannot be read (" + std::strerror(errno) + ")";
-    }
-    int line = 1, found = 0;
-    for (std::size_t i = 0; i < text.size() && found < 16;) {
-        if (text[i] == '\n') {
-            ++line;
-        }
-        if (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n') {
-            ++i;
-            continue;
-        }
-        std::size_t end = text.find_first_of(" \t\r\n", i);
-        std::string tok = text.substr(i, end == std::string::npos ? end : end - i);
-        std::uint64_t v = 0;
-        if (!ParseUnsigned(tok, 0xFFFFFFFFull, v)) {
-            return path + ":" + std::to_string(line) + ": \"" + tok + "\" is not a parameter word";
-        }
-        ++found;
-        i = end == std::string::npos ? text.size() : end;
-    }
-    return path + ":" + std::to_string(line) + ": " + std::to_string(found) +
-           " numbers, a parameter file holds 16";
-}
-
-// Loads a parameter file into block 0 and the panel, as Get from File does.
-bool LoadParamFile(const std::string& path) {
-    const char* answer = path.c_str();
-    AnswerFileSelectsWith(&answer, 1);
-    if (ReadParaFromFile() != 1) {
-        Error(ParamFileProblem(path));
+// Loads a parameter file into block 0; false (reported) when it is refused.
+bool LoadParams(const std::string& path) {
+    ParamFileLoad file = LoadParamFile(path);
+    if (!file.ok) {
+        Fail(file.message());
         return false;
     }
-    SetPanelValues();
+    std::copy_n(file.words.begin(), kBlockWordCount, g_block0.begin());
     return true;
 }
 
 // ---- commands ----
 
 int CmdInfo() {
-    if (!Connect()) {
+    if (!Connect(false)) {
         return kExitFailed;
     }
-    std::string line = szStatus;
+    const std::string line = "Echo Check - Line Ok!";
+    // The start-up exchange's steps, with its pauses.
     Delay(kStartupPauseSec);
-    bool hw = GetHARDWAREInfo() == 1;
-    if (!hw) {
-        Error("Error reading HARDWARE-info!");
+    ExchangeResult hwr = ReadHardwareType(com, g_block0.data());
+    if (hwr.reply.kind == REPLY_STANDARD) {
+        g_hardware = HardwareTypeOf(hwr);
+    }
+    if (!hwr.ok()) {
+        Fail("Error reading HARDWARE-info!", hwr);
     }
     Delay(kStartupPauseSec);
-    bool ok0 = GetBlock(RAM, 0);
-    Block b0 = RecordBlock(0);
+    bool ok0 = GetBlock(kMemoryRam, 0);
     Delay(kStartupPauseSec);
-    bool ok1 = GetBlock(RAM, 1);
-    Block b1 = RecordBlock(1);
+    bool ok1 = GetBlock(kMemoryRam, 1);
     Delay(kStartupPauseSec);
-    bool fw = GetVERSIONInfo() >= 72;
-    std::string firmware = fw ? Utf8(szStatus) : "";
+    FirmwareResult fwr = ReadFirmware(com, g_block1.data(), g_hardware);
+    bool fw = fwr.outcome == Outcome::Answered;
+    std::string firmware = fw ? Latin1ToUtf8(fwr.text) : "";
     if (!fw) {
-        Error("Error reading firmware-info!");
+        Fail("Error reading firmware-info!");
     }
     g_log.identified = true;
     g_log.firmware = firmware;
     if (g_opts.json) {
         Json j;
         j.add("command", "info").add("port", com).add("device", ComDeviceName(com));
-        j.add("line", line).add("hardware", static_cast<unsigned>(pcbtype));
-        j.add("firmware", firmware).raw("block0", BlockJson(b0, 0)).raw("block1", BlockJson(b1, 1));
+        j.add("line", line).add("hardware", static_cast<unsigned>(g_hardware));
+        j.add("firmware", firmware);
+        j.raw("block0", BlockJson(g_block0, 0)).raw("block1", BlockJson(g_block1, 1));
         Result(j);
     } else {
-        std::printf("Port:          COM%d %s\n", com, ComDeviceName(com).c_str());
-        std::printf("Line:          %s\n", line.c_str());
-        std::printf("Hardware type: %u\n", static_cast<unsigned>(pcbtype));
-        std::printf("Firmware:      %s\n", firmware.c_str());
-        PrintBlock(b0, 0, "Block 0 (RAM):");
-        PrintBlock(b1, 1, "Block 1 (RAM):");
+        Out("Port:          " + PortName(com) + "\n");
+        Out("Line:          " + line + "\n");
+        Out("Hardware type: " + std::to_string(g_hardware) + "\n");
+        Out("Firmware:      " + firmware + "\n");
+        PrintBlock(g_block0, 0, "Block 0 (RAM):");
+        PrintBlock(g_block1, 1, "Block 1 (RAM):");
     }
-    return hw && ok0 && ok1 && fw ? kExitOk : kExitFailed;
+    return hwr.ok() && ok0 && ok1 && fw ? kExitOk : kExitFailed;
 }
 
 int CmdGet() {
     if (!Connect()) {
         return kExitFailed;
     }
-    int memory = MemoryOf(g_opts.from);
-    if (!GetBlock(memory, g_opts.block)) {
+    if (!GetBlock(MemoryOf(g_opts.from), g_opts.block)) {
         return kExitFailed;
     }
-    Block words = RecordBlock(g_opts.block);
+    const Image& words = BlockInHand(g_opts.block);
     if (!g_opts.output.empty()) {
-        // The panel's Send to File: it saves what the panel now shows.
-        const char* answer = g_opts.output.c_str();
-        AnswerFileSelectsWith(&answer, 1);
-        target = DATFILE;
-        CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);
-        target = RAM;
-        if (StatusLine().rfind("Cannot save", 0) == 0) {
-            Error(StatusLine());
+        // The file the window's Send to File saves: block 0 and a sixteenth word of 0.
+        Image file = g_block0;
+        file[15] = 0;
+        std::string error;
+        if (!SaveParamFile(g_opts.output, file.data(), error)) {
+            auto colon = error.find(": ");
+            Fail("Cannot save " + g_opts.output + ": " +
+                 (colon == std::string::npos ? error : error.substr(colon + 2)));
             return kExitFailed;
         }
         Note("Saved block 0 from " + g_opts.from + " to " + g_opts.output);
@@ -438,15 +412,15 @@ int CmdGet() {
         }
         Result(j);
     } else if (g_opts.output.empty()) {
-        std::string title = "Block " + std::to_string(g_opts.block) + " (" + g_opts.from + "):";
-        PrintBlock(words, g_opts.block, title.c_str());
+        PrintBlock(words, g_opts.block,
+                   "Block " + std::to_string(g_opts.block) + " (" + g_opts.from + "):");
     }
     return kExitOk;
 }
 
 int CmdSend() {
     // A file is read and checked before the port is opened: a bad file sends nothing.
-    if (!g_opts.args.empty() && !LoadParamFile(g_opts.args[0])) {
+    if (!g_opts.args.empty() && !LoadParams(g_opts.args[0])) {
         return kExitFile;
     }
     if (!Connect()) {
@@ -458,29 +432,17 @@ int CmdSend() {
             return kExitFailed;
         }
         for (const auto& [index, value] : g_opts.sets) {
-            if (index == 6) {
-                SetCtrlVal(pA, MAIN_FLAG0, static_cast<int>(value & 1));
-                SetCtrlVal(pA, MAIN_FLAG1, static_cast<int>((value >> 1) & 1));
-            } else if (kBlock0Fields[index] != 0) {
-                SetCtrlVal(pA, kBlock0Fields[index], value);
-            } else {
-                parameter[kBlock0 + index] = static_cast<std::uint16_t>(value);
-            }
+            g_block0[static_cast<std::size_t>(index)] = static_cast<std::uint16_t>(value);
         }
-    } else {
-        SetPanelValues(); // the line check left the record alone; the panel shows the file
     }
-    target = memory;
-    CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);
-    target = RAM;
-    if (StatusLine() != "Transmit para1 Ok!") {
-        Error("Timeout-RS-232...");
+    ExchangeResult r = WriteBlock(com, memory, g_block0.data());
+    if (!r.ok()) {
+        Fail(r.outcome == Outcome::PortLost ? PortLostText() : "Timeout-RS-232...", r);
         return kExitFailed;
     }
-    Block words = RecordBlock(0);
     if (g_opts.json) {
         Json j;
-        j.add("command", "send").add("to", g_opts.to).raw("words", BlockJson(words, 0));
+        j.add("command", "send").add("to", g_opts.to).raw("words", BlockJson(g_block0, 0));
         Result(j);
     } else {
         Note("Transmit para1 Ok!");
@@ -489,38 +451,42 @@ int CmdSend() {
 }
 
 int CmdDiff() {
-    Block sides[2];
+    Image sides[2];
+    auto inSensor = [](const std::string& a) { return a == "ram" || a == "eeprom"; };
     // Files first: an invalid one ends the run before the port is opened.
     for (int s = 0; s < 2; ++s) {
-        const std::string& a = g_opts.args[s];
-        if (a != "ram" && a != "eeprom") {
-            if (!LoadParamFile(a)) {
+        if (!inSensor(g_opts.args[s])) {
+            if (!LoadParams(g_opts.args[s])) {
                 return kExitFile;
             }
-            sides[s] = RecordBlock(0);
+            sides[s] = g_block0;
         }
     }
     for (int s = 0; s < 2; ++s) {
         const std::string& a = g_opts.args[s];
-        if (a == "ram" || a == "eeprom") {
-            if ((!PortOpen && !Connect()) || !GetBlock(MemoryOf(a), 0)) {
+        if (inSensor(a)) {
+            if ((!g_portOpen && !Connect()) || !GetBlock(MemoryOf(a), 0)) {
                 return kExitFailed;
             }
-            sides[s] = RecordBlock(0);
+            sides[s] = g_block0;
         }
     }
     std::string list = "[";
     int differ = 0;
-    for (int i = 0; i < kBlockWords; ++i) {
+    for (int i = 0; i < kBlockWordCount; ++i) {
         if (sides[0][i] == sides[1][i]) {
             continue;
         }
         Json d;
-        d.add("index", i).add("a", sides[0][i]).add("b", sides[1][i]);
-        d.add("name", kBlock0Names[i].name);
+        d.add("index", i).add("a", static_cast<unsigned>(sides[0][i]));
+        d.add("b", static_cast<unsigned>(sides[1][i])).add("name", Block0Word(i).name);
         list += (differ++ ? "," : "") + d.str();
         if (!g_opts.json) {
-            std::printf("%2d %6u %6u  %s\n", i, sides[0][i], sides[1][i], kBlock0Names[i].label);
+            char line[96];
+            std::snprintf(line, sizeof line, "%2d %6u %6u  %s\n", i,
+                          static_cast<unsigned>(sides[0][i]), static_cast<unsigned>(sides[1][i]),
+                          Block0Word(i).label);
+            Out(line);
         }
     }
     if (g_opts.json) {
@@ -532,115 +498,201 @@ int CmdDiff() {
     return differ == 0 ? kExitOk : kExitFailed;
 }
 
-int CmdPanelCommand() {
+// The command waits: the reply is tested before the first pass; a reply decoded in a pass that
+// began once the time was up is not looked at.
+constexpr ReplyWait kCommandWaitAny{kAnyReply, true, LastPass::IgnoresPassAfterLimit, TIMEOUT,
+                                    nullptr};
+constexpr ReplyWait kCommandWaitStandard{REPLY_STANDARD, true, LastPass::IgnoresPassAfterLimit,
+                                         TIMEOUT, nullptr};
+
+// Teach, refresh and reset: the sensor command, then block 0 read back from RAM.
+int CmdSensorCommand() {
     if (!Connect()) {
         return kExitFailed;
     }
     const std::string& c = g_opts.command;
     bool b = !g_opts.args.empty() && g_opts.args[0] == "b";
-    std::string want = "Parameter-frame received! - Line Ok!";
+    FlushQueues(com);
+    ExchangeResult r;
+    std::string done = "Parameter-frame received! - Line Ok!";
     if (c == "teach") {
-        SetCtrlVal(pA, MAIN_CHANNEL, b ? 1 : 0);
-        CC_ButtonTeach(pA, MAIN_BTNTEACH, EVENT_COMMIT, nullptr, 0, 0);
-        want = b ? "New setpoint value CHB teached!" : "New setpoint value CHA teached!";
-    } else if (c == "refresh") {
-        (b ? CC_ButtonRefreshCHB : CC_ButtonRefreshCHA)(pA, 0, EVENT_COMMIT, nullptr, 0, 0);
+        const Image none{};
+        r = Exchange(com, ORDER_TEACH, b ? 1 : 0, none.data(), kCommandWaitAny, Expect::Any);
+        done = b ? "New setpoint value CHB teached!" : "New setpoint value CHA teached!";
     } else {
-        CC_ButtonReset(pA, MAIN_BTNRESET, EVENT_COMMIT, nullptr, 0, 0);
+        int order = c == "reset" ? ORDER_RESET : b ? ORDER_REFRESH_B : ORDER_REFRESH_A;
+        r = Exchange(com, order, 0, g_block0.data(), kCommandWaitStandard, Expect::Any);
     }
-    std::string shown = StatusLine();
-    bool ok = shown == want && std::strcmp(szStatus, "Parameter-frame received! - Line Ok!") == 0;
-    if (!ok) {
-        Error(shown == want ? szStatus : shown.c_str());
+    if (!r.ok()) {
+        Fail(CommandText(r), r);
         return kExitFailed;
     }
-    Block words = RecordBlock(0);
+    if (!GetBlock(kMemoryRam, 0)) {
+        return kExitFailed;
+    }
     if (g_opts.json) {
         Json j;
         j.add("command", c);
         if (!g_opts.args.empty()) {
             j.add("channel", g_opts.args[0]);
         }
-        j.raw("words", BlockJson(words, 0));
+        j.raw("words", BlockJson(g_block0, 0));
         Result(j);
     } else {
-        Note(shown);
-        PrintBlock(words, 0, "Block 0 (RAM):");
+        Note(done);
+        PrintBlock(g_block0, 0, "Block 0 (RAM):");
     }
     return kExitOk;
 }
 
 // ---- scope ----
 
-struct ScopeRun {
-    FILE* out = nullptr;
-    double t0 = 0;
-    long samples = 0;
-} g_scope;
-
-void OnSample() {
-    double t = Timer() - g_scope.t0;
-    char row[kScopeCsvRowMax];
-    std::fwrite(row, 1, FormatScopeCsvRow(CurrentScopeSample(t), row), g_scope.out);
-    ++g_scope.samples;
-    bool enough = (g_opts.samples > 0 && g_scope.samples >= g_opts.samples) ||
-                  (g_opts.seconds > 0 && t >= g_opts.seconds);
-    if (enough && stop_flag == 0) {
-        CC_BTNStop(pA, MAIN_BTNSTOP, EVENT_COMMIT, nullptr, 0, 0);
+// Where the rows go: a file of its own, or stdout.
+struct RowSink {
+    FILE* out = stdout;
+    std::string name = "stdout";
+    int err = 0; // the first write that failed
+    bool write(const char* data, std::size_t n) {
+        if (err == 0 && std::fwrite(data, 1, n, out) != n) {
+            err = errno ? errno : EIO;
+        }
+        return err == 0;
     }
-}
+    bool flush() {
+        if (err == 0 && std::fflush(out) != 0) {
+            err = errno ? errno : EIO;
+        }
+        return err == 0;
+    }
+    bool close() {
+        if (out == stdout) {
+            flush();
+            if (err != 0) {
+                g_stdoutErrno = err; // told once, as a stdout failure
+            }
+            return err == 0;
+        }
+        bool flushed = flush();
+        if (std::fclose(out) != 0 && flushed) {
+            err = errno ? errno : EIO;
+        }
+        out = nullptr;
+        return err == 0;
+    }
+};
 
 int CmdScope() {
-    g_scope.out = stdout;
+    RowSink rows;
     if (!g_opts.csv.empty()) {
-        g_scope.out = std::fopen(g_opts.csv.c_str(), "w");
-        if (!g_scope.out) {
-            Error(g_opts.csv + ": cannot be written (" + std::strerror(errno) + ")");
+        rows.name = g_opts.csv;
+        rows.out = std::fopen(g_opts.csv.c_str(), "w");
+        if (!rows.out) {
+            Fail(WriteError(g_opts.csv, errno));
             return kExitFailed;
         }
     }
+    if (!Connect()) {
+        rows.close();
+        return kExitFailed;
+    }
+    const SwitchingBands bands = BandsOf(g_block0[1], g_block0[2], g_block0[3], g_block0[4]);
+    rows.write(kScopeCsvHeader, std::strlen(kScopeCsvHeader));
+
+    // Stop and wait: one data request outstanding at a time; the time-out runs from the last
+    // request sent.
+    ExchangeResult ended; // what ended the stream, when the line did
+    ended.order = ORDER_DATA;
+    long samples = 0;
+    const double t0 = Timer();
+    double lastFlush = t0;
+    auto request = [&] {
+        FlushQueues(com);
+        double at = Timer();
+        NoteDataRequest(at);
+        SendFrame(com, ORDER_DATA, 0, g_block0.data());
+        return at;
+    };
+    double sentAt = request();
+    bool timedOut = false;
+    for (;;) {
+        std::array<std::uint16_t, 16> w;
+        if (TakeDataReply(w)) {
+            double t = Timer() - t0;
+            ScopeSample s{t,         w[0],      w[1],       w[2],      w[3],     bands.refA,
+                          bands.upA, bands.loA, bands.refB, bands.upB, bands.loB};
+            char row[kScopeCsvRowMax];
+            ++samples;
+            if (!rows.write(row, FormatScopeCsvRow(s, row))) {
+                break;
+            }
+            // At least once a second the rows reach the file, so a full disk shows early.
+            if (Timer() - lastFlush >= 1.0) {
+                lastFlush = Timer();
+                if (!rows.flush()) {
+                    break;
+                }
+            }
+            bool enough = (g_opts.samples > 0 && samples >= g_opts.samples) ||
+                          (g_opts.seconds > 0 && t >= g_opts.seconds);
+            if (enough || g_interrupted) {
+                break;
+            }
+            sentAt = request();
+        }
+        if (Timer() - sentAt > TIMEOUT) {
+            timedOut = true;
+            CountTimeout();
+            break;
+        }
+        ProcessSystemEvents();
+        if (g_lost || PortLost() || g_interrupted) {
+            break;
+        }
+    }
+    EndDataStream();
+    const double took = Timer() - t0;
+    FlushQueues(com);
+
     int code = kExitOk;
-    if (Connect()) {
-        std::fputs(kScopeCsvHeader, g_scope.out);
-        SetPlotObserver(OnSample);
-        g_scope.t0 = Timer();
-        CC_BTNRun(pA, MAIN_BTNRUN, EVENT_COMMIT, nullptr, 0, 0);
-        double took = Timer() - g_scope.t0;
-        SetPlotObserver(nullptr);
-        bool timedOut = StatusLine() == "Timeout RS232-Line!";
-        if (LostReported()) {
-            code = kExitFailed;
-        } else if (timedOut) {
-            Error("Timeout RS232-Line!");
-            code = kExitFailed;
-        }
-        double rate = took > 0 ? g_scope.samples / took : 0;
-        constexpr double kLineLimit = 19200.0 / 10 / 72;
-        if (g_opts.json) {
-            Json j;
-            j.add("command", "scope").add("samples", static_cast<long long>(g_scope.samples));
-            j.add("seconds", took).add("samples_per_s", rate).add("line_limit_per_s", kLineLimit);
-            j.add("timeouts", timedOut ? 1 : 0);
-            std::fprintf(stderr, "%s\n", j.str().c_str());
-        } else if (!g_opts.quiet) {
-            std::fprintf(stderr,
-                         "%ld samples in %.2f s: %.2f samples/s (%.0f %% of the line's %.2f/s), "
-                         "%d time-outs\n",
-                         g_scope.samples, took, rate, 100.0 * rate / kLineLimit, kLineLimit,
-                         timedOut ? 1 : 0);
-        }
-    } else {
+    bool written = rows.close();
+    if (g_lost || PortLost()) {
+        ended.outcome = Outcome::PortLost;
+        Fail(PortLostText(), ended);
+        code = kExitFailed;
+    } else if (timedOut) {
+        ended.outcome = Outcome::Timeout;
+        Fail("Timeout RS232-Line!", ended);
         code = kExitFailed;
     }
-    if (g_scope.out != stdout) {
-        std::fclose(g_scope.out);
-    } else {
-        std::fflush(stdout);
+    if (!written) {
+        if (rows.name != "stdout") {
+            Fail(WriteError(rows.name, rows.err));
+        }
+        code = kExitFailed;
+    }
+    double rate = took > 0 ? static_cast<double>(samples) / took : 0;
+    constexpr double kLineLimit = 19200.0 / 10 / 72;
+    if (g_opts.json) {
+        Json j;
+        j.add("command", "scope").add("samples", static_cast<long long>(samples));
+        j.add("seconds", took).add("samples_per_s", rate).add("line_limit_per_s", kLineLimit);
+        j.add("timeouts", timedOut ? 1 : 0);
+        std::fprintf(stderr, "%s\n", j.str().c_str());
+    } else if (!g_opts.quiet) {
+        std::fprintf(stderr,
+                     "%ld samples in %.2f s: %.2f samples/s (%.0f %% of the line's %.2f/s), "
+                     "%d time-outs\n",
+                     samples, took, rate, 100.0 * rate / kLineLimit, kLineLimit, timedOut ? 1 : 0);
     }
     return code;
 }
 
 // ---- flash ----
+
+struct FlashSetup {
+    FlashPlan plan;
+    std::vector<std::uint16_t> tableA, tableB;
+} g_setup;
 
 struct FlashRun {
     double t0 = 0;
@@ -648,132 +700,118 @@ struct FlashRun {
     bool shown = false;
 } g_flash;
 
-void OnFlashProgress(int done, int total) {
-    if (!g_flash.progress || total <= 0) {
+void OnFlashEvent(const FlashEvent& e, void*) {
+    if (!g_flash.progress || e.before || e.total <= 0) {
         return;
     }
-    int address = 0;
-    GetCtrlVal(pCalib, CAL_ADDRESS, &address);
-    int page = address >= 0x1000 ? std::min((address - 0x1000) / 0x100, 15) : 0;
     double elapsed = Timer() - g_flash.t0;
-    double left = done > 0 ? elapsed * (total - done) / done : 0;
-    std::fprintf(stderr, "\rX-FLASH page %2d  %3d %%  %5.1f s left ", page, 100 * done / total,
-                 left);
+    double left = e.done > 0 ? elapsed * (e.total - e.done) / e.done : 0;
+    std::fprintf(stderr, "\rX-FLASH page %2d  %3d %%  %5.1f s left ", e.page,
+                 100 * e.done / e.total, left);
     g_flash.shown = true;
 }
 
-// Why a calibration file the tool refused is invalid: the file, the line and the reason.
-std::string CalibFileRefusal(const std::string& path) {
-    std::string text;
-    if (!ReadWholeFile(path, text)) {
-        return path + ": cannot be read (" + std::strerror(errno) + ")";
+// The header words a calibration file sets, as the calibration panel takes them.
+void TakeHeader(const CalibFileContent& c, bool channelB) {
+    if (!c.hasHeader) {
+        return;
     }
-    return path + ": " + CalibFileProblem(text);
+    auto& h = g_setup.plan.headerWords; // H1, H2, H3A, H3B, H4A, H4B, H5A, H5B
+    if (c.h1Read) {
+        h[0] = c.h1;
+    }
+    if (c.h2Read) {
+        h[1] = c.h2;
+    }
+    h[channelB ? 3 : 2] = H3FromReal(c.h3);
+    if (c.h4Read) {
+        h[channelB ? 5 : 4] = c.h4;
+    }
+    if (c.h5Read) {
+        h[channelB ? 7 : 6] = c.h5;
+    }
 }
 
-bool LoadCalibFile(const std::string& path, bool channelB) {
-    const char* answer = path.c_str();
-    AnswerFileSelectsWith(&answer, 1);
-    if (channelB) {
-        CC_PICBTNCalibFileCHB(pCalib, CAL_BTNFILECHB, EVENT_COMMIT, nullptr, 0, 0);
-    } else {
-        CC_PICBTNCalibFileCHA(pCalib, CAL_BTNFILECHA, EVENT_COMMIT, nullptr, 0, 0);
-    }
-    if ((channelB ? look_flagB : look_flagA) != 1) {
-        Error(CalibFileRefusal(path));
+bool LoadCalib(const std::string& path, bool channelB) {
+    CalibFileLoad load = LoadCalibFile(path);
+    if (!load.ok) {
+        Fail(path + ": " + load.problem);
         return false;
     }
+    TakeHeader(load.content, channelB);
+    (channelB ? g_setup.tableB : g_setup.tableA)
+        .assign(std::begin(load.content.table), std::end(load.content.table));
     return true;
 }
 
+// H3 as the panel's field holds it: within +-1000, ten decimals.
+double AsH3Field(double v) {
+    v = std::clamp(v, -1000.0, 1000.0);
+    return std::round(v * 1e10) / 1e10;
+}
+
 bool ApplyHeaderSets() {
-    static const std::map<std::string, int> kFields = {
-        {"H1", CAL_H1},   {"H2", CAL_H2},   {"H3A", CAL_H3A}, {"H3B", CAL_H3B},
-        {"H4A", CAL_H4A}, {"H4B", CAL_H4B}, {"H5A", CAL_H5A}, {"H5B", CAL_H5B}};
+    static const std::map<std::string, int> kWords = {{"H1", 0},  {"H2", 1},  {"H3A", 2},
+                                                      {"H3B", 3}, {"H4A", 4}, {"H4B", 5},
+                                                      {"H5A", 6}, {"H5B", 7}};
     for (const auto& [name, value] : g_opts.headerSets) {
-        auto it = kFields.find(name);
-        if (it == kFields.end()) {
-            Error("--set " + name + ": expected one of H1 H2 H3A H3B H4A H4B H5A H5B");
+        auto it = kWords.find(name);
+        if (it == kWords.end()) {
+            Fail("--set " + name + ": expected one of H1 H2 H3A H3B H4A H4B H5A H5B");
             return false;
         }
+        auto& word = g_setup.plan.headerWords[static_cast<std::size_t>(it->second)];
         if (name.rfind("H3", 0) == 0) {
             double v = 0;
             if (!ParseReal(value, v)) {
-                Error("--set " + name + "=" + value + ": expected a number");
+                Fail("--set " + name + "=" + value + ": expected a number");
                 return false;
             }
-            SetCtrlVal(pCalib, it->second, v);
+            word = H3FromReal(AsH3Field(v));
         } else {
             std::uint64_t v = 0;
             if (!ParseUnsigned(value, 0xFFFF, v)) {
-                Error("--set " + name + "=" + value + ": expected 0 to 65535");
+                Fail("--set " + name + "=" + value + ": expected 0 to 65535");
                 return false;
             }
-            SetCtrlVal(pCalib, it->second, static_cast<unsigned>(v));
+            word = static_cast<std::uint16_t>(v);
         }
     }
     return true;
 }
 
 struct FlashOutcome {
-    bool failed[kXFlashPages] = {};
-    bool retried[kXFlashPages] = {};
+    bool failed[kFlashPages] = {};
+    bool retried[kFlashPages] = {};
     double seconds = 0;
     bool ok() const {
         return std::none_of(std::begin(failed), std::end(failed), [](bool b) { return b; });
     }
 };
 
-std::string PageList(const bool* pages) {
+std::string PageList(const bool* pages, const char* separator) {
     std::string s;
-    for (int p = 0; p < kXFlashPages; ++p) {
+    for (int p = 0; p < kFlashPages; ++p) {
         if (pages[p]) {
-            s += (s.empty() ? "" : ", ") + std::to_string(p);
+            s += (s.empty() ? "" : separator) + std::to_string(p);
         }
     }
     return s;
-}
-
-std::string PageJson(const bool* pages) {
-    std::string s = "[";
-    bool first = true;
-    for (int p = 0; p < kXFlashPages; ++p) {
-        if (pages[p]) {
-            s += (first ? "" : ",") + std::to_string(p);
-            first = false;
-        }
-    }
-    return s + "]";
-}
-
-// Erases and writes one page again: the header page from the header record, a table page from
-// its table.
-bool RetryPage(int page) {
-    auto address = static_cast<std::uint16_t>(0x1000 + 0x100 * page);
-    bool ok = ClearXFLASH(address) == 1;
-    Delay(kFlashErasePauseSec);
-    if (page == 1) {
-        ok = WriteXFLASHCalibData() == 1 && ok;
-        Delay(kFlashErasePauseSec);
-    } else if (page >= 2 && page <= 5) {
-        ok = WritePageToXFLASH(address, linArrayA + 256 * (page - 2)) == 1 && ok;
-    } else if (page >= 6 && page <= 9) {
-        ok = WritePageToXFLASH(address, linArrayB + 256 * (page - 6)) == 1 && ok;
-    }
-    return ok;
 }
 
 FlashOutcome FlashOnce() {
     FlashOutcome r;
     g_flash.t0 = Timer();
     g_flash.shown = false;
-    CC_WriteXFLASHDATA(pCalib, CAL_BTNWRITE, EVENT_COMMIT, nullptr, 0, 0);
-    std::copy_n(XFlashFailedPages(), kXFlashPages, r.failed);
+    FlashReport report = ProgramXFlash(com, g_setup.plan, OnFlashEvent, nullptr);
+    for (int p = 0; p < kFlashPages; ++p) {
+        r.failed[p] = !report.pages[static_cast<std::size_t>(p)].ok;
+    }
     for (int attempt = 0; attempt < g_opts.retries && !r.ok() && !g_lost; ++attempt) {
-        for (int p = 0; p < kXFlashPages; ++p) {
+        for (int p = 0; p < kFlashPages; ++p) {
             if (r.failed[p]) {
                 r.retried[p] = true;
-                r.failed[p] = !RetryPage(p);
+                r.failed[p] = !ProgramPage(com, p, g_setup.plan).ok;
             }
         }
     }
@@ -786,7 +824,7 @@ FlashOutcome FlashOnce() {
 
 void ReportFlash(const FlashOutcome& r) {
     g_log.failedPages.clear();
-    for (int p = 0; p < kXFlashPages; ++p) {
+    for (int p = 0; p < kFlashPages; ++p) {
         if (r.failed[p]) {
             g_log.failedPages.push_back(p);
         }
@@ -794,21 +832,23 @@ void ReportFlash(const FlashOutcome& r) {
     if (g_opts.json) {
         Json j;
         j.add("command", "flash").add("port", com).add("ok", r.ok()).add("seconds", r.seconds);
-        j.raw("failed_pages", PageJson(r.failed)).raw("retried_pages", PageJson(r.retried));
+        j.raw("failed_pages", "[" + PageList(r.failed, ",") + "]");
+        j.raw("retried_pages", "[" + PageList(r.retried, ",") + "]");
         Result(j);
         return;
     }
-    std::string line =
-        r.ok() ? "X-FLASH programmed" : "X-FLASH pages " + PageList(r.failed) + " not programmed";
+    std::string line = r.ok() ? "X-FLASH programmed"
+                              : "X-FLASH pages " + PageList(r.failed, ", ") + " not programmed";
     char took[32];
     std::snprintf(took, sizeof took, " in %.1f s", r.seconds);
     line += took;
-    if (!PageList(r.retried).empty()) {
-        line += "; retried pages " + PageList(r.retried);
+    if (!PageList(r.retried, ", ").empty()) {
+        line += "; retried pages " + PageList(r.retried, ", ");
     }
     if (r.ok()) {
         if (!g_opts.quiet) {
-            std::printf("%s\n", line.c_str());
+            Out(line + "\n");
+            FlushStdout();
         }
     } else {
         Error(line);
@@ -818,21 +858,16 @@ void ReportFlash(const FlashOutcome& r) {
 int FlashLoop() {
     int programmed = 0, failed = 0;
     double total = 0;
-    Note("Waiting for a sensor on COM" + std::to_string(com) + " " + ComDeviceName(com) +
-         " (Ctrl-C ends)");
-    auto dropPort = [] {
-        CloseCom(com);
-        PortOpen = false;
-        g_lost = false;
-    };
+    Note("Waiting for a sensor on " + PortName(com) + " (Ctrl-C ends)");
+    auto lineAnswers = [] { return LineCheck(com, g_block0.data()).ok(); };
     while (!g_interrupted) {
         // A sensor answers the line check.
-        if (!PortOpen && OpenLinkPort(com) == 0) {
-            PortOpen = true;
+        if (!g_portOpen && OpenLine(com) == 0) {
+            g_portOpen = true;
         }
-        if (!PortOpen || CheckComLine(com) != 1) {
-            if (PortOpen && (g_lost || ComPortLost(com))) {
-                dropPort();
+        if (!g_portOpen || !lineAnswers()) {
+            if (g_portOpen && (g_lost || ComPortLost(com))) {
+                ClosePort();
             }
             Wait(0.5);
             continue;
@@ -845,13 +880,13 @@ int FlashLoop() {
         LogOperation(r.ok() ? "ok" : "failed");
         // The line goes silent: that sensor has been taken away.
         while (!g_interrupted) {
-            if (g_lost || ComPortLost(com) || CheckComLine(com) != 1) {
+            if (g_lost || ComPortLost(com) || !lineAnswers()) {
                 break;
             }
             Wait(0.5);
         }
-        if (PortOpen && (g_lost || ComPortLost(com))) {
-            dropPort();
+        if (g_portOpen && (g_lost || ComPortLost(com))) {
+            ClosePort();
         }
     }
     int n = programmed + failed;
@@ -869,25 +904,23 @@ int FlashLoop() {
 }
 
 int CmdFlash() {
-    // The files are loaded as the panel loads them, CHA first: both may set the shared header
-    // values, and the later file wins.
-    if (!g_opts.chaFile.empty() && !LoadCalibFile(g_opts.chaFile, false)) {
+    // CHA first, then CHB: both may set the shared header values, and the later file wins.
+    if (!g_opts.chaFile.empty() && !LoadCalib(g_opts.chaFile, false)) {
         return kExitFile;
     }
-    if (!g_opts.chbFile.empty() && !LoadCalibFile(g_opts.chbFile, true)) {
+    if (!g_opts.chbFile.empty() && !LoadCalib(g_opts.chbFile, true)) {
         return kExitFile;
     }
     if (!ApplyHeaderSets()) {
         return kExitUsage;
     }
-    if (g_opts.header >= 0) {
-        SetCtrlVal(pCalib, CAL_HEADERSW, g_opts.header);
-    }
-    if (g_opts.tables >= 0) {
-        SetCtrlVal(pCalib, CAL_TABLESSW, g_opts.tables);
-    }
-    g_flash.progress = !g_opts.quiet && ::isatty(2);
-    SetXFlashProgressObserver(OnFlashProgress);
+    // The panel's switches: the header page on, the tables on once a file is loaded.
+    bool loaded = !g_setup.tableA.empty() || !g_setup.tableB.empty();
+    g_setup.plan.header = g_opts.header >= 0 ? g_opts.header == 1 : true;
+    bool tables = g_opts.tables >= 0 ? g_opts.tables == 1 : loaded;
+    g_setup.plan.tableA = tables && !g_setup.tableA.empty() ? g_setup.tableA.data() : nullptr;
+    g_setup.plan.tableB = tables && !g_setup.tableB.empty() ? g_setup.tableB.data() : nullptr;
+    g_flash.progress = !g_opts.quiet && StderrIsTerminal();
     if (g_opts.loop) {
         return FlashLoop(); // logs each sensor itself
     }
@@ -902,120 +935,78 @@ int CmdFlash() {
 
 // ---- scan ----
 
-// One port, in a child process of scan: a tab-separated line on stdout.
-int CmdProbe() {
-    if (g_opts.args.size() != 2) {
-        return kExitUsage;
-    }
-    com = std::atoi(g_opts.args[0].c_str());
-    BindComPort(com, g_opts.args[1]);
-    int r = OpenLinkPort(com);
-    if (r < 0) {
-        std::printf("0\t\t\t%s\n", ComOpenErrorText(r));
-        return kExitFailed;
-    }
-    if (CheckComLine(com) != 1) {
-        std::printf("0\t\t\t%s\n", szStatus);
-        return kExitFailed;
-    }
-    std::string line = szStatus;
-    bool hw = GetHARDWAREInfo() == 1;
-    bool fw = GetVERSIONInfo() >= 72;
-    std::printf("1\t%s\t%s\t%s\n", hw ? std::to_string(pcbtype).c_str() : "",
-                fw ? Utf8(szStatus).c_str() : "", line.c_str());
-    return kExitOk;
-}
-
-std::vector<std::string> SplitTabs(const std::string& s) {
-    std::vector<std::string> out;
-    std::size_t at = 0;
-    for (;;) {
-        std::size_t tab = s.find('\t', at);
-        out.push_back(s.substr(at, tab == std::string::npos ? tab : tab - at));
-        if (tab == std::string::npos) {
-            return out;
-        }
-        at = tab + 1;
-    }
-}
+struct ScanRow {
+    ComPortChoice port;
+    bool answers = false;
+    std::string hardware, firmware, status;
+};
 
 int CmdScan() {
-    struct Child {
-        ComPortChoice port;
-        pid_t pid = -1;
-        int fd = -1;
-        std::string out;
-    };
-    std::vector<Child> children;
-    std::string self = GetExecutableDir() + "/zel-vavod-cli";
-    for (const ComPortChoice& p : ListComPorts(com)) {
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            continue;
-        }
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            ::dup2(fds[1], 1);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            std::string n = std::to_string(p.number);
-            const char* argv[] = {self.c_str(), "__probe", n.c_str(), p.device.c_str(), nullptr};
-            ::execv(self.c_str(), const_cast<char* const*>(argv));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        children.push_back({p, pid, fds[0], ""});
+    const int inUse = com;
+    std::vector<ComPortChoice> ports = ListComPorts(inUse);
+    std::vector<int> numbers;
+    for (const auto& p : ports) {
+        numbers.push_back(p.number);
     }
-    // Every probe runs at once: the time is one reply time-out, not one per port.
-    for (;;) {
-        std::vector<pollfd> fds;
-        for (const auto& c : children) {
-            if (c.fd >= 0) {
-                fds.push_back({c.fd, POLLIN, 0});
-            }
-        }
-        if (fds.empty()) {
-            break;
-        }
-        ::poll(fds.data(), fds.size(), 100);
-        for (auto& c : children) {
-            if (c.fd < 0) {
-                continue;
-            }
-            pollfd one{c.fd, POLLIN, 0};
-            if (::poll(&one, 1, 0) > 0) {
-                char buf[512];
-                ssize_t n = ::read(c.fd, buf, sizeof buf);
-                if (n > 0) {
-                    c.out.append(buf, static_cast<std::size_t>(n));
-                } else {
-                    ::close(c.fd);
-                    c.fd = -1;
+    // The line check's frame, built once and written to every port at once: silent ports cost
+    // one reply time-out together, not one each.
+    FillTxBuf(ORDER_LINE_CHECK, 0, g_block0.data());
+    char frame[kFrameLen];
+    std::memcpy(frame, szWriteBuf, kFrameLen);
+    com = -1; // no port is in use while they are probed
+    std::vector<int> answered = ProbeLines(numbers, frame);
+
+    std::vector<ScanRow> rows;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        ScanRow row{ports[i], answered[i] == 1, "", "", "Timeout-RS-232..."};
+        int n = ports[i].number;
+        com = n;
+        if (row.answers) {
+            row.status = "Echo Check - Line Ok!";
+            if (OpenLine(n) == 0) {
+                ExchangeResult hw = ReadHardwareType(n, g_block0.data());
+                std::uint16_t type = hw.reply.kind == REPLY_STANDARD ? HardwareTypeOf(hw) : 0;
+                if (hw.ok()) {
+                    row.hardware = std::to_string(type);
                 }
+                FirmwareResult fw = ReadFirmware(n, g_block0.data(), type);
+                if (fw.outcome == Outcome::Answered) {
+                    row.firmware = Latin1ToUtf8(fw.text);
+                }
+                CloseCom(n);
+            }
+        } else if (answered[i] < 0) {
+            // It did not take the frame: say why it does not open, if it does not.
+            int r = OpenLine(n);
+            if (r < 0) {
+                row.status = ComOpenErrorText(r);
+            } else {
+                CloseCom(n);
             }
         }
+        ClearPortLost();
+        rows.push_back(row);
     }
+    com = inUse;
+
     int answering = 0;
-    for (auto& c : children) {
-        int status = 0;
-        ::waitpid(c.pid, &status, 0);
-        std::string line = c.out.substr(0, c.out.find('\n'));
-        std::vector<std::string> f = SplitTabs(line);
-        f.resize(4);
-        bool answers = f[0] == "1";
-        answering += answers;
+    for (const auto& r : rows) {
+        answering += r.answers;
         if (g_opts.json) {
             Json j;
-            j.add("command", "scan").add("port", c.port.number).add("device", c.port.device);
-            j.add("answers", answers);
-            j.raw("hardware", f[1].empty() ? "null" : f[1]);
-            j.raw("firmware", f[2].empty() ? "null" : Json::quote(f[2]));
-            j.add("status", f[3]);
-            Result(j);
+            j.add("command", "scan").add("port", r.port.number).add("device", r.port.device);
+            j.add("answers", r.answers);
+            j.raw("hardware", r.hardware.empty() ? "null" : r.hardware);
+            j.raw("firmware", r.firmware.empty() ? "null" : Json::quote(r.firmware));
+            j.add("status", r.status);
+            Out(j.str() + "\n");
         } else {
-            std::printf("COM%-3d %-24s %-10s %-6s %-20s %s\n", c.port.number, c.port.device.c_str(),
-                        answers ? "answers" : "silent", f[1].empty() ? "-" : f[1].c_str(),
-                        f[2].empty() ? "-" : f[2].c_str(), f[3].c_str());
+            char line[512];
+            std::snprintf(line, sizeof line, "COM%-3d %-24s %-10s %-6s %-20s %s\n", r.port.number,
+                          r.port.device.c_str(), r.answers ? "answers" : "silent",
+                          r.hardware.empty() ? "-" : r.hardware.c_str(),
+                          r.firmware.empty() ? "-" : r.firmware.c_str(), r.status.c_str());
+            Out(line);
         }
     }
     return answering > 0 ? kExitOk : kExitFailed;
@@ -1025,9 +1016,6 @@ int Run() {
     const std::string& c = g_opts.command;
     if (c == "scan") {
         return CmdScan();
-    }
-    if (c == "__probe") {
-        return CmdProbe();
     }
     if (c == "info") {
         return Done(CmdInfo());
@@ -1047,45 +1035,103 @@ int Run() {
     if (c == "flash") {
         return CmdFlash();
     }
-    return Done(CmdPanelCommand());
+    return Done(CmdSensorCommand());
+}
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// Binds the ports and chooses the one in use, as the window does: its port file (the user's,
+// then the system's once installed; beside the executable in a build tree), then the options.
+bool ChoosePort() {
+    for (const auto& [n, dev] : g_opts.bindings) {
+        BindComPort(n, dev);
+    }
+    PlaceInputs where;
+    where.exeDir = GetExecutableDir();
+    where.configHome = Env("XDG_CONFIG_HOME");
+    where.home = Env("HOME");
+    com = ReadPortFile(ChoosePlaces(where).portFile.c_str());
+    if (g_opts.port >= 0) {
+        com = g_opts.port;
+    }
+    if (!g_opts.device.empty()) {
+        BindComPort(com, g_opts.device);
+    }
+    if (g_opts.simulate) {
+        bool ok = true;
+        std::vector<std::string> simArgs = SplitArgs(g_opts.simArgs, ok);
+        std::string simError = ok ? "" : "--sim-args has an unmatched quote";
+        std::string device = ok ? StartSimulator(where.exeDir + "/zel-sensor-sim", simArgs,
+                                                 kSimStartLimitSec, simError)
+                                : "";
+        if (device.empty()) {
+            Fail("simulated sensor not started: " + simError);
+            return false;
+        }
+        BindComPort(com, device);
+    }
+    return true;
+}
+
+// The end of every run: a failure told as JSON too, and stdout checked.
+int Finish(int code) {
+    if (g_opts.json && code != kExitOk && g_failure.set) {
+        std::string text = FailureJson(g_opts.command.empty() ? "zel-vavod-cli" : g_opts.command);
+        // The scope's rows may fill stdout: its failure goes with its summary then.
+        if (g_opts.command == "scope" && g_opts.csv.empty()) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        } else {
+            Out(text + "\n");
+        }
+    }
+    if (g_log.failed && code == kExitOk) {
+        code = kExitFailed;
+    }
+    if (!FlushStdout()) {
+        Error(WriteError("stdout", g_stdoutErrno));
+        return kExitFailed;
+    }
+    return code;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    g_argc = argc;
-    g_argv = argv;
     std::string error;
     if (!ParseCli(argc, argv, g_opts, error)) {
         std::fprintf(stderr,
                      "zel-vavod-cli: %s\nUsage: zel-vavod-cli COMMAND [options] (see --help)\n",
                      error.c_str());
-        return kExitUsage;
+        // The parse may have stopped before --json: look for it among the words.
+        g_opts.json = std::any_of(argv + 1, argv + argc,
+                                  [](const char* a) { return std::strcmp(a, "--json") == 0; });
+        g_failure.set = true;
+        g_failure.message = error;
+        return Finish(kExitUsage);
     }
     if (g_opts.version) {
-        std::printf("zel-vavod-cli %s\n", szSoftversion);
-        return kExitOk;
+        Out(std::string("zel-vavod-cli ") + ZEL_CLI_VERSION + "\n");
+        return Finish(kExitOk);
     }
     if (g_opts.help) {
         const char* text = CommandHelp(g_opts.command);
-        std::fputs(text ? text : CliUsage(), stdout);
-        return kExitOk;
+        Out(text ? text : CliUsage());
+        return Finish(kExitOk);
     }
-    // No window is ever shown: the panels live on the offscreen platform, whatever the
-    // environment holds.
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Qt wants a private runtime directory and says so on stderr when there is none (a root
-    // shell, a service): give it one, so the tool's stderr holds only its own lines.
-    if (!std::getenv("XDG_RUNTIME_DIR")) {
-        std::string dir = "/tmp/runtime-" + std::to_string(::getuid());
-        ::mkdir(dir.c_str(), 0700);
-        ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    if (!StartHeadlessRuntime(argc, argv)) {
+        Fail("the run-time did not start");
+        return Finish(kExitFailed);
     }
-    if (!StartProgram()) {
-        return kExitFailed;
-    }
-    int code = Run();
-    EndProgram();
-    CloseCVIRTE();
-    return code;
+    InstallTerminationHandler(OnInterrupt);
+    InitExchange();
+    SetPortLossHandler(OnPortLost);
+    std::copy_n(StartBlock0(), kBlockWordCount, g_block0.begin());
+    int code = ChoosePort() ? Run() : kExitFailed;
+    ClosePort();
+    StopSimulator();
+    StopHeadlessRuntime();
+    return Finish(code);
 }

@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "platform/console.h"
 #include "platform/serial.h"
 
 #include <cmath>
@@ -105,7 +106,7 @@ const char* CliUsage() {
            "Commands: scan, info, get, send, diff, teach, refresh, reset, scope, flash\n"
            "          (zel-vavod-cli COMMAND --help for each)\n\n"
            "Common options:\n"
-           "  --port N           port number in use (default: comport.cfg beside the program)\n"
+           "  --port N           port number in use (default: the window's port file)\n"
            "  --com N=DEVICE     port number N means DEVICE; repeatable\n"
            "  --device PATH      the port in use means PATH\n"
            "  --simulate         start the simulated sensor and use it on the port in use\n"
@@ -286,7 +287,7 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
             }
         } else if (!cmd && o.command.empty()) {
             cmd = FindCommand(a);
-            if (!cmd && a != "__probe") {
+            if (!cmd) {
                 error = "unknown command " + a + " (see --help)";
                 return false;
             }
@@ -295,7 +296,7 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
             o.args.push_back(a);
         }
     }
-    if (o.help || o.version || o.command == "__probe") {
+    if (o.help || o.version) {
         return true;
     }
     if (o.command.empty()) {
@@ -355,20 +356,7 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
 // ---- JSON ----
 
 std::string Json::quote(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
+    return JsonString(s);
 }
 
 void Json::key(const std::string& k) {
