@@ -1,6 +1,7 @@
 // The calibration header, calibration files and X-FLASH programming.
 #pragma once
 
+#include "calib/flash_ops.h"
 #include "calib/header_words.h"
 #include "core/state.h"
 
@@ -39,23 +40,8 @@ int ReadCalibrationDataFromFileCHB(char* path);
 ZEL_CALLBACK(CC_PICBTNCalibFileCHA);
 ZEL_CALLBACK(CC_PICBTNCalibFileCHB);
 
-inline constexpr int kCalibTableWords = 1024;
+inline constexpr int kCalibTableWords = kCalibWords;
 
-// The content of one calibration file, checked in full before anything is stored.
-struct CalibFileContent {
-    bool hasHeader = false;
-    // Header lines whose value could not be read leave that header word as it was.
-    bool h1Read = false, h2Read = false, h4Read = false, h5Read = false;
-    std::uint16_t h1 = 0, h2 = 0, h4 = 0, h5 = 0;
-    double h3 = 0.0;                            // stays 0.0 when its line cannot be read
-    std::uint16_t table[kCalibTableWords] = {}; // in table order (the file lists it reversed)
-};
-// Parses a calibration file's text. False when the table section is missing or short, or a
-// table or integer header value does not fit in 16 bits; `out` is then not to be used.
-bool ParseCalibrationText(std::string_view text, CalibFileContent& out);
-// Why ParseCalibrationText refuses a text, as "line N: reason" ("line 1031: only 1023 table
-// values"); empty when it takes it.
-std::string CalibFileProblem(std::string_view text);
 // Zeroes the header record, both tables and both file names (start of run, tests).
 void ClearCalibration();
 

@@ -1,7 +1,5 @@
 #include "link/frames.h"
 
-#include "params/record.h"
-
 char szWriteBuf[kBufLen] = {};
 char szReadBuf[kBufLen] = {};
 
@@ -14,18 +12,4 @@ void FillTxBuf(long order, long second, const std::uint16_t* words) {
     for (int i = 0; i < 15; ++i) {
         PutWord(szWriteBuf, 6 + 2 * i, words[i]);
     }
-}
-
-int GetRxBuf36() {
-    if (GetWord(szReadBuf, 2) == REPLY_DATA) {
-        for (int i = 0; i < 16; ++i) {
-            pp[i] = GetWord(szReadBuf, 4 + 2 * i);
-        }
-        return REPLY_DATA;
-    }
-    // pp[15] keeps what the last data reply put there.
-    for (int i = 0; i < 15; ++i) {
-        pp[i] = GetWord(szReadBuf, 6 + 2 * i);
-    }
-    return REPLY_STANDARD;
 }

@@ -1,3 +1,4 @@
+#include "params/block_ops.h"
 #include "params/params.h"
 
 #include "core/state.h"
@@ -5,24 +6,16 @@
 #include "platform/textfile.h"
 #include "platform/ui.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
-
-namespace {
-constexpr int kFileWords = 16;
-constexpr int kFieldWidth = 5;
-} // namespace
 
 void SendParaToFile() {
     GetPanelValues();
     CopyVarsToPP(0);
-    std::uint32_t values[kFileWords];
-    for (int i = 0; i < kFileWords; ++i) {
-        values[i] = pp[i];
-    }
     std::string error;
     // Written beside the target and renamed over it: a failed save keeps the last good file.
-    if (ArrayToFileU32(file_name, values, kFileWords, kFieldWidth, &error) == 0) {
+    if (SaveParamFile(file_name, pp, error)) {
         NoteBlock0Reference();
         RefreshUnsentMarks();
     } else {
@@ -48,13 +41,11 @@ int ReadParaFromFile() {
                         VAL_LOAD_BUTTON, 0, 1, 1, 1, file_name) <= 0) {
         return 0;
     }
-    std::uint32_t values[kFileWords];
-    if (FileToArrayU32(file_name, values, kFileWords) != 0) {
+    const ParamFileLoad file = LoadParamFile(file_name);
+    if (!file.ok) {
         return 0; // nothing has changed
     }
-    for (int i = 0; i < kFileWords; ++i) {
-        pp[i] = static_cast<std::uint16_t>(values[i] & 0xFFFF);
-    }
+    std::copy(file.words.begin(), file.words.end(), pp);
     CopyPPtoVars(0);
     NoteBlock0Reference();
     return 1;

@@ -1,5 +1,6 @@
 #include "params/record.h"
 
+#include "link/frames.h"
 #include "params/bands.h"
 
 #include <algorithm>
@@ -44,4 +45,18 @@ void DeriveThresholds() {
     lothdA = b.loA;
     upthdB = b.upB;
     lothdB = b.loB;
+}
+
+int GetRxBuf36() {
+    if (GetWord(szReadBuf, 2) == REPLY_DATA) {
+        for (int i = 0; i < 16; ++i) {
+            pp[i] = GetWord(szReadBuf, 4 + 2 * i);
+        }
+        return REPLY_DATA;
+    }
+    // pp[15] keeps what the last data reply put there.
+    for (int i = 0; i < 15; ++i) {
+        pp[i] = GetWord(szReadBuf, 6 + 2 * i);
+    }
+    return REPLY_STANDARD;
 }

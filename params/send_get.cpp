@@ -1,10 +1,12 @@
 #include "core/state.h"
 #include "link/frames.h"
 #include "link/link.h"
+#include "params/block_ops.h"
 #include "params/params.h"
 #include "params/record.h"
 #include "platform/ui.h"
 
+#include <algorithm>
 #include <cstdio>
 
 int target = RAM;
@@ -66,8 +68,9 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
         parameter[0] = 0x55;
         GetPanelValues();
         CopyVarsToPP(0);
+        NoteCommand(order, 0);
         // The send awaits no reply: rx_flag is left as it is.
-        if (WriteCommandFrame(com, order, 0, pp) == kFrameLen) {
+        if (WriteBlock(com, target == EEPROM ? kMemoryEeprom : kMemoryRam, pp).ok()) {
             NoteBlock0Reference();
             ShowText("Transmit para1 Ok!");
         }
@@ -101,35 +104,32 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
 int PushGET(int tgt, std::uint32_t block) {
     int taken = 0;
     if (tgt != DATFILE) {
-        int order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
+        const int order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
         CopyVarsToPP(block);
-        FlushQueues(com);
-        bool sent = SendCommandFrame(com, order, static_cast<int>(block & 0xFFFF), pp) == kFrameLen;
-        if (sent) {
-            ShowText("Waiting for parameter-frame ...");
-        }
-        int kind = sent ? WaitRxFull() : 0;
+        NoteCommand(order, static_cast<int>(block & 0xFFFF));
+        ShowText("Waiting for parameter-frame ...");
+        const ExchangeResult r =
+            ReadBlock(com, tgt == EEPROM ? kMemoryEeprom : kMemoryRam, block, pp);
         // Only a standard reply that echoes the order is the block asked for: junk on the line,
         // or a reply to another order, must never reach the record (a Send would write it back).
-        unsigned echo = GetWord(szReadBuf, 2);
-        if (kind == REPLY_STANDARD && echo == static_cast<unsigned>(order)) {
-            GetRxBuf36();
+        if (r.ok()) {
+            std::copy_n(r.reply.words.begin(), kBlockWords, pp); // pp[15] keeps its value
             CopyPPtoVars(block);
             if ((block & 0xFFFF) == 0) {
                 NoteBlock0Reference();
             }
             taken = 1;
             SetStatus("Parameter-frame received! - Line Ok!");
-        } else if (kind == REPLY_STANDARD) {
+        } else if (r.reply.kind == REPLY_STANDARD) {
             CountRefusedReply();
             char text[kStatusLen];
-            std::snprintf(text, sizeof text, "Reply not taken: it answers order %u, not %d!", echo,
-                          order);
+            std::snprintf(text, sizeof text, "Reply not taken: it answers order %u, not %d!",
+                          static_cast<unsigned>(r.reply.echo), order);
             SetStatus(text);
-        } else if (PortLost()) {
+        } else if (r.outcome == Outcome::PortLost) {
             SetStatus(PortLostText());
         } else {
-            if (kind != 0) {
+            if (r.outcome == Outcome::NotItsReply) {
                 CountRefusedReply();
             }
             SetStatus("Timeout-RS-232...");

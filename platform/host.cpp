@@ -1,5 +1,7 @@
 #include "host.h"
 
+#include "internal.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -18,6 +20,22 @@
 
 namespace {
 std::unique_ptr<QProcess> g_sim;
+}
+
+bool StartHeadlessRuntime(int argc, char** argv) {
+    if (QCoreApplication::instance()) {
+        return true;
+    }
+    static int s_argc = 0;
+    static char* s_argv[] = {const_cast<char*>("zel-vavod-cli"), nullptr};
+    s_argc = argc > 0 && argv ? argc : 1;
+    // Lives until the process ends, as the windowed run-time's application does.
+    new QCoreApplication(s_argc, argc > 0 && argv ? argv : s_argv);
+    return QCoreApplication::instance() != nullptr;
+}
+
+void StopHeadlessRuntime() {
+    platform_internal::CloseAllPorts();
 }
 
 std::string GetExecutableDir() {

@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+// Starts the run-time without a window (a command-line program): the event loop, ports and
+// timers work, no panel can be loaded. Returns false when it could not start.
+bool StartHeadlessRuntime(int argc, char** argv);
+// Closes every port (end of a headless run).
+void StopHeadlessRuntime();
+
 // Directory of the running executable (after InitCVIRTE).
 std::string GetExecutableDir();
 // True when a GUI can be shown (a display, or an explicitly chosen Qt platform).

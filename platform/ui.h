@@ -2,6 +2,8 @@
 // file dialogs and the strip chart. Plain C++ interface; implemented on Qt 6 in ui_*.cpp.
 #pragma once
 
+#include "clock.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -136,19 +138,11 @@ int ShowCompareDialog(const char* title, const char* const* columnTitles, int co
                       const char* const* rowTitles, int rows,
                       const int* values /* rows x columns */, int offerFile);
 
+// Whether a modal window (a file dialog, a message) is open and waiting for the operator.
+int ModalDialogOpen();
+
 int RunUserInterface();
 int QuitUserInterface(int code);
-// Runs all pending events and returns. Re-entrant. When nothing is pending it blocks briefly for
-// the next event instead of spinning.
-int ProcessSystemEvents();
-
-// Calls fn every periodSec seconds from the event loop; a period of 0 stops it.
-void SetPeriodicCall(double periodSec, void (*fn)());
-
-// Seconds from a monotonic clock, sub-millisecond resolution.
-double Timer();
-// A plain pause: no event processing.
-void Delay(double seconds);
 
 int GetProjectDir(char directory[MAX_PATHNAME_LEN]);
 int MakePathname(const char* directory, const char* fileName, char pathName[MAX_PATHNAME_LEN]);

@@ -1,6 +1,7 @@
 // The file dialog and path helpers.
 #include "ui_internal.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -123,4 +124,8 @@ int MakePathname(const char* directory, const char* fileName, char pathName[MAX_
     }
     std::memcpy(pathName, path.c_str(), path.size() + 1);
     return 0;
+}
+
+int ModalDialogOpen() {
+    return QApplication::activeModalWidget() != nullptr ? 1 : 0;
 }

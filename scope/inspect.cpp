@@ -58,12 +58,17 @@ void ScopeStatsSample() {
 
 std::string FormatScopeStats(long samples, double seconds, const LinkStats& stats) {
     double rate = seconds > 0 ? static_cast<double>(samples) / seconds : 0.0;
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "%.1f/s of %.1f/s (%.1f %%), %ld time-outs, %ld other frames, %ld B noise, "
-                  "%ld samples",
-                  rate, kLineLimitPerSec, 100.0 * rate / kLineLimitPerSec, stats.timeouts,
-                  stats.standardReplies, stats.bytesDiscarded, samples);
+    char text[200];
+    int n = std::snprintf(text, sizeof text,
+                          "%.1f/s of %.1f/s (%.1f %%), %ld time-outs, %ld other frames, "
+                          "%ld B noise, %ld samples",
+                          rate, kLineLimitPerSec, 100.0 * rate / kLineLimitPerSec, stats.timeouts,
+                          stats.standardReplies, stats.bytesDiscarded, samples);
+    // A command pressed during the run may take a data reply the chart then never gets.
+    if (stats.samplesLost > 0 && n > 0 && n < static_cast<int>(sizeof text)) {
+        std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %ld lost to commands",
+                      stats.samplesLost);
+    }
     return text;
 }
 

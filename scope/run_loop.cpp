@@ -6,6 +6,9 @@
 #include "scope/record.h"
 #include "scope/scope.h"
 
+#include <algorithm>
+#include <array>
+
 int stop_flag = 1;
 std::uint16_t yArrayA[256] = {};
 std::uint16_t yArrayB[256] = {};
@@ -46,13 +49,23 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     // One request is outstanding at any time; the time-out runs from the last request sent.
     double t0 = Timer();
     NoteDataRequest(t0);
+    bool answered = false; // the request in flight got its data reply
     for (;;) {
-        // Plot before the next request: building it overwrites pp, which holds the reply.
-        if (graph_flag == 1) {
+        // Only the data reply to the loop's own request is plotted: a nested command's reply
+        // (or its words left in pp) never reaches the chart, the LEDs or the recording. Plot
+        // before the next request: building it overwrites pp.
+        std::array<std::uint16_t, 16> sample;
+        if (TakeDataReply(sample)) {
+            std::copy(sample.begin(), sample.end(), pp);
             PlotRAWValues();
-            graph_flag = 0;
+            answered = true;
         }
+        graph_flag = 0;
         if (rx_flag == REPLY_DATA) {
+            if (!answered) {
+                CountLostSample(); // a nested command took the reply and re-armed the loop
+            }
+            answered = false;
             FlushQueues(com);
             t0 = Timer();
             NoteDataRequest(t0);

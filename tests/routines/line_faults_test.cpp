@@ -126,7 +126,8 @@ TEST_F(LineFaultTest, ALostPortEndsTheWaitAtOnceAndIsFoundAgain) {
     CC_ButtonReset(pA, MAIN_BTNRESET, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_LT(Timer() - t0, 0.1);
     EXPECT_EQ(status(), "Port COM1 lost ((memory device))");
-    // Still gone: the check says nothing new. Back: reopened with the start-up exchange.
+    // Still gone: the check says nothing new. Back: the line, hardware type and firmware are
+    // checked (orders 5, 10, 7); no block is read, so the panel keeps what the operator had.
     CheckLostPort();
     EXPECT_TRUE(PortLost());
     dev.replug();
@@ -134,7 +135,10 @@ TEST_F(LineFaultTest, ALostPortEndsTheWaitAtOnceAndIsFoundAgain) {
     std::size_t writesBefore = writes().size();
     CheckLostPort();
     EXPECT_FALSE(PortLost());
-    EXPECT_EQ(writes().size() - writesBefore, 5u);
+    ASSERT_EQ(writes().size() - writesBefore, 3u);
+    EXPECT_EQ(writtenWord(writesBefore, 2), ORDER_LINE_CHECK);
+    EXPECT_EQ(writtenWord(writesBefore + 1, 2), ORDER_HARDWARE);
+    EXPECT_EQ(writtenWord(writesBefore + 2, 2), ORDER_FIRMWARE);
     EXPECT_EQ(status(), "COM1 back: V2.0");
 }
 

@@ -1,0 +1,620 @@
+#include "link/exchange.h"
+
+#include "platform/clock.h"
+#include "platform/serial.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+int com = 1;
+int rx_flag = 0;
+int graph_flag = 0;
+
+namespace {
+constexpr int kStatusTextLen = 66;
+// A frame's worth of bytes that is not the awaited reply, with a place inside it where the
+// awaited one could start, waits this long for the bytes that would complete that one; if none
+// come, it was a whole frame after all and is decoded as it stands.
+constexpr double kSettleSec = 0.05;
+
+// A wait in progress that gets the frames arriving while it is the innermost one.
+struct Waiter {
+    int order = 0;
+    Expect expect = Expect::Any;
+    bool filled = false;
+    Reply reply;
+};
+std::vector<Waiter*> g_waiters;
+
+// The order of the last command frame written: what a reply is judged against when no exchange
+// is waiting (a routine that waits on rx_flag alone).
+int g_lastOrder = 0;
+
+bool g_dataStreamOpen = false;
+double g_dataRequestAt = 0;
+bool g_dataReplyReady = false;
+std::array<std::uint16_t, 16> g_dataReply{};
+
+LinkStats g_stats;
+FrameTap g_tap = nullptr;
+ReceiveFunction g_receive = &LinkReceive;
+
+// Bytes taken from the port that have not yet formed a frame.
+char g_rx[kBufLen];
+int g_rxLen = 0;
+int g_rxPort = 0;
+bool g_undecided = false; // g_rx holds a frame's worth that may be misaligned
+double g_lastBytesAt = 0;
+int g_notifyCount = 0; // what the receive callback is installed with now
+
+bool g_lost = false;
+char g_lostText[kStatusTextLen] = "";
+PortLossHandler g_lossHandler = nullptr;
+int g_waitDepth = 0;
+
+struct WaitScope {
+    WaitScope() { ++g_waitDepth; }
+    ~WaitScope() { --g_waitDepth; }
+};
+
+struct WaiterScope {
+    explicit WaiterScope(Waiter& w) : w_(&w) { g_waiters.push_back(w_); }
+    ~WaiterScope() { g_waiters.erase(std::find(g_waiters.begin(), g_waiters.end(), w_)); }
+    Waiter* w_;
+};
+
+void SettleCheck();
+
+void ForgetPartialFrame() {
+    g_rxLen = 0;
+    if (g_undecided) {
+        g_undecided = false;
+        SetPeriodicCall(0, &SettleCheck);
+    }
+}
+
+// The receive callback runs again once `count` more bytes wait.
+void NotifyAfter(int port, int count) {
+    if (count != g_notifyCount) {
+        g_notifyCount = count;
+        InstallComCallback(port, eventMask, count, zel::sync, g_receive, nullptr);
+    }
+}
+
+void Discard(int n) {
+    if (n <= 0) {
+        return;
+    }
+    g_stats.bytesDiscarded += n;
+    std::memmove(g_rx, g_rx + n, static_cast<std::size_t>(g_rxLen - n));
+    g_rxLen -= n;
+}
+
+// Whether the frame starting at g_rx[i] can be the reply someone waits for. Only the order word
+// is judged: the first word is the sensor's own. With nobody waiting, any frame can be.
+bool Plausible(int i) {
+    const std::uint16_t first = GetWord(g_rx, i);
+    const std::uint16_t echo = GetWord(g_rx, i + 2);
+    if (g_dataStreamOpen && echo == REPLY_DATA) {
+        return true;
+    }
+    const int order = g_waiters.empty() ? g_lastOrder : g_waiters.back()->order;
+    switch (order) {
+    case 0:
+        return true;
+    case ORDER_LINE_CHECK:
+        return first == 0x00AA || echo == 0x00AA || echo == ORDER_LINE_CHECK;
+    default:
+        return echo == static_cast<std::uint16_t>(order);
+    }
+}
+
+// The first place after the start where a plausible frame begins; -1 when none.
+int FindPlausibleStart() {
+    for (int i = 1; i + 3 < g_rxLen; ++i) {
+        if (Plausible(i)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+bool Matches(const Waiter& w, const Reply& r) {
+    switch (w.expect) {
+    case Expect::Any:
+        return r.kind != 0;
+    case Expect::Echo:
+        return r.kind == REPLY_STANDARD && r.echo == static_cast<std::uint16_t>(w.order);
+    case Expect::LineCheck:
+        return r.kind == REPLY_STANDARD && (r.sync == 0x00AA || r.echo == 0x00AA);
+    case Expect::Data:
+        return r.kind == REPLY_DATA;
+    }
+    return false;
+}
+
+// The frame at the start of g_rx is taken: it reaches szReadBuf, the flags, the innermost wait
+// and, if it is a data reply while the scope streams, the scope. Whatever else waits is dropped.
+int Deliver(int port) {
+    std::memcpy(szReadBuf, g_rx, kFrameLen);
+    const Reply reply = DecodeReply(g_rx);
+    rx_flag = reply.kind;
+    graph_flag = 1;
+    ++(reply.kind == REPLY_DATA ? g_stats.dataReplies : g_stats.standardReplies);
+    if (g_tap) {
+        g_tap(false, g_rx, kFrameLen, Timer());
+    }
+    if (!g_waiters.empty() && !g_waiters.back()->filled) {
+        g_waiters.back()->filled = true;
+        g_waiters.back()->reply = reply;
+    }
+    const bool forTheScope = g_waiters.empty() || g_waiters.back()->order != ORDER_DATA;
+    if (reply.kind == REPLY_DATA && g_dataStreamOpen && forTheScope) {
+        g_dataReply = reply.words;
+        g_dataReplyReady = true;
+    }
+    // Bytes beyond one frame are discarded.
+    const int beyond = g_rxLen - kFrameLen;
+    const int queued = GetInQLen(port);
+    g_stats.bytesDiscarded += beyond + std::max(queued, 0);
+    ForgetPartialFrame();
+    FlushInQ(port);
+    NotifyAfter(port, kNotifyCount);
+    return reply.kind;
+}
+
+void SettleCheck() {
+    if (!g_undecided) {
+        return;
+    }
+    if (g_rxLen < kFrameLen) {
+        SetPeriodicCall(0, &SettleCheck);
+        g_undecided = false;
+        return;
+    }
+    if (Timer() - g_lastBytesAt < kSettleSec) {
+        return;
+    }
+    g_undecided = false;
+    SetPeriodicCall(0, &SettleCheck);
+    Deliver(g_rxPort);
+}
+
+void OnComLost(int port) {
+    if (port != com || g_lost) {
+        return;
+    }
+    g_lost = true;
+    std::snprintf(g_lostText, sizeof g_lostText, "Port COM%d lost (%s)", port,
+                  ComDeviceName(port).c_str());
+    CloseCom(port);
+    ForgetPartialFrame();
+    if (g_lossHandler) {
+        g_lossHandler(port);
+    }
+}
+} // namespace
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Answered:
+        return "answered";
+    case Outcome::Timeout:
+        return "timeout";
+    case Outcome::NotItsReply:
+        return "not its reply";
+    case Outcome::PortLost:
+        return "port lost";
+    case Outcome::NotWritten:
+        return "not written";
+    }
+    return "";
+}
+
+Reply DecodeReply(const char* frame) {
+    Reply r;
+    std::memcpy(r.bytes.data(), frame, kFrameLen);
+    r.sync = GetWord(frame, 0);
+    r.echo = GetWord(frame, 2);
+    if (r.echo == REPLY_DATA) {
+        r.kind = REPLY_DATA;
+        for (int i = 0; i < 16; ++i) {
+            r.words[i] = GetWord(frame, 4 + 2 * i);
+        }
+    } else {
+        r.kind = REPLY_STANDARD;
+        r.second = GetWord(frame, 4);
+        for (int i = 0; i < 15; ++i) {
+            r.words[i] = GetWord(frame, 6 + 2 * i);
+        }
+    }
+    return r;
+}
+
+void InitExchange() {
+    g_lost = false;
+    g_lostText[0] = '\0';
+    g_dataStreamOpen = false;
+    g_dataReplyReady = false;
+    g_lastOrder = 0;
+    ForgetPartialFrame();
+    ResetLinkStats();
+    SetComLostHandler(&OnComLost);
+}
+
+const char* ComOpenErrorText(int code) {
+    switch (code) {
+    case -1:
+        return "Unknown system error";
+    case -2:
+        return "Invalid port number";
+    case -3:
+        return "Port is not open";
+    case -4:
+        return "Unknown I/0 error";
+    case -6:
+        return "No serial port found";
+    case -7:
+        return "Cannot open port";
+    case -13:
+        return "Invalid parameter";
+    case -99:
+        return "Timeout";
+    default:
+        return "RS-232 error!";
+    }
+}
+
+int OpenLine(int port) {
+    int r = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    if (r < 0) {
+        return r;
+    }
+    SetComLostHandler(&OnComLost);
+    SetComTime(port, TIMEOUT);
+    FlushQueues(port);
+    SetCTSMode(port, 0);
+    ResumeReceiver(port);
+    return 0;
+}
+
+bool PortPresent(int port) {
+    if (OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+        return false;
+    }
+    CloseCom(port);
+    return true;
+}
+
+// ---- receiving ----
+
+void SetReceiveFunction(ReceiveFunction fn) {
+    g_receive = fn ? fn : &LinkReceive;
+}
+
+void LinkReceive(int port, int events, void*) {
+    ReceiveFrame(port, events);
+}
+
+int ReceiveFrame(int port, int events) {
+    if (!(events & LWRS_RECEIVE)) {
+        return 0;
+    }
+    const int want = std::min(GetInQLen(port), kBufLen - g_rxLen);
+    const int n = want > 0 ? ComRd(port, g_rx + g_rxLen, want) : 0;
+    if (n <= 0) {
+        return 0; // nothing read (a lost port is handled by its own event)
+    }
+    g_rxLen += n;
+    g_rxPort = port;
+    g_lastBytesAt = Timer();
+
+    for (;;) {
+        if (g_rxLen < kFrameLen) {
+            NotifyAfter(port, kFrameLen - g_rxLen); // the rest of the frame
+            return 0;
+        }
+        // One frame's worth decodes as it stands unless it cannot be the awaited reply; only
+        // then is a boundary looked for, and never inside a frame that is plausible at 0.
+        if (Plausible(0)) {
+            return Deliver(port);
+        }
+        const int start = FindPlausibleStart();
+        if (start < 0) {
+            if (g_rxLen == kFrameLen) {
+                return Deliver(port); // a whole frame, just not the one awaited
+            }
+            Discard(g_rxLen - 3); // no frame here; the last bytes may begin one
+            continue;
+        }
+        if (g_rxLen - start >= kFrameLen || g_rxLen > kFrameLen) {
+            Discard(start); // more than one frame's bytes: the plausible one is the frame
+            continue;
+        }
+        // Exactly one frame's worth, not the awaited reply, and the awaited one could begin
+        // inside it: the bytes that would complete it decide; none within the settle time and
+        // it is taken as it stands.
+        NotifyAfter(port, start);
+        if (!g_undecided) {
+            g_undecided = true;
+            SetPeriodicCall(kSettleSec / 2, &SettleCheck);
+        }
+        return 0;
+    }
+}
+
+void SuspendReceiver() {
+    g_notifyCount = 0;
+    ForgetPartialFrame();
+    InstallComCallback(com, 0, 0, 0, nullptr, nullptr);
+}
+
+void ResumeReceiver(int port) {
+    ForgetPartialFrame();
+    g_notifyCount = kNotifyCount;
+    InstallComCallback(port, eventMask, kNotifyCount, zel::sync, g_receive, nullptr);
+}
+
+// ---- sending and waiting ----
+
+void FlushQueues(int port) {
+    FlushInQ(port);
+    FlushOutQ(port);
+    if (g_rxLen > 0) {
+        g_stats.bytesDiscarded += g_rxLen;
+        ForgetPartialFrame();
+    }
+    if (g_notifyCount != 0) {
+        NotifyAfter(port, kNotifyCount); // a partial frame's shorter count is void now
+    }
+}
+
+int SendFrame(int port, int order, int second, const std::uint16_t* words) {
+    FillTxBuf(order, second, words);
+    return SendFrame(port);
+}
+
+int SendFrame(int port) {
+    rx_flag = 0;
+    return WriteFrame(port);
+}
+
+int WriteFrame(int port) {
+    g_lastOrder = GetWord(szWriteBuf, 2);
+    const int written = ComWrt(port, szWriteBuf, kFrameLen);
+    if (g_tap && written > 0) {
+        g_tap(true, szWriteBuf, written, Timer());
+    }
+    return written;
+}
+
+int WaitForReply(const ReplyWait& wait, double t0, bool& timedOut) {
+    timedOut = false;
+    auto accepted = [&] {
+        return wait.accept == kAnyReply ? rx_flag != 0 : rx_flag == wait.accept;
+    };
+    auto timeout = [&] {
+        ++g_stats.timeouts;
+        timedOut = true;
+        return 0;
+    };
+    if (wait.replyTestFirst && accepted()) {
+        return rx_flag;
+    }
+    WaitScope inWait;
+    for (;;) {
+        if (g_lost) {
+            return 0; // the device is gone: nothing will come
+        }
+        const double before = Timer() - t0;
+        if (wait.lastPass == LastPass::TakesLateReply && before > wait.limitSec) {
+            return timeout();
+        }
+        ProcessSystemEvents(); // replies, and every other callback, arrive only here
+        SettleCheck();
+        const double after = Timer() - t0;
+        switch (wait.lastPass) {
+        case LastPass::ReportsLateReply:
+            if (after > wait.limitSec) {
+                timeout();
+                return rx_flag;
+            }
+            break;
+        case LastPass::TakesLateReply:
+            break;
+        case LastPass::IgnoresPassAfterLimit:
+            if (!(before < wait.limitSec)) {
+                return timeout();
+            }
+            break;
+        case LastPass::IgnoresReplyPastLimit:
+            if (after > wait.limitSec || (after >= wait.limitSec && !accepted())) {
+                return timeout();
+            }
+            break;
+        }
+        if (accepted()) {
+            return rx_flag;
+        }
+    }
+}
+
+namespace {
+ExchangeResult AwaitOwnReply(int port, int written, const ReplyWait& wait, Expect expect) {
+    ExchangeResult r;
+    r.order = GetWord(szWriteBuf, 2);
+    r.address = GetWord(szWriteBuf, 4);
+    if (written != kFrameLen) {
+        r.outcome = g_lost || ComPortLost(port) ? Outcome::PortLost : Outcome::NotWritten;
+        return r;
+    }
+    Waiter w;
+    w.order = r.order;
+    w.expect = expect;
+    bool timedOut = false;
+    int kind = 0;
+    {
+        WaiterScope own(w);
+        kind = WaitForReply(wait, Timer(), timedOut);
+    }
+    if (w.filled) {
+        r.reply = w.reply;
+    }
+    r.timedOut = timedOut;
+    if (g_lost) {
+        r.outcome = Outcome::PortLost;
+    } else if (kind == 0) {
+        r.outcome = Outcome::Timeout;
+    } else if (w.filled && Matches(w, w.reply)) {
+        r.outcome = Outcome::Answered; // for ReportsLateReply also a reply of the last pass
+    } else if (w.filled || !timedOut) {
+        r.outcome = Outcome::NotItsReply; // another frame, or one a nested wait took
+    } else {
+        r.outcome = Outcome::Timeout;
+    }
+    return r;
+}
+} // namespace
+
+ExchangeResult Exchange(int port, int order, int second, const std::uint16_t* words,
+                        const ReplyWait& wait, Expect expect) {
+    FillTxBuf(order, second, words);
+    return ExchangeBuilt(port, wait, expect);
+}
+
+ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, Expect expect) {
+    const int written = SendFrame(port);
+    return AwaitOwnReply(port, written, wait, expect);
+}
+
+ExchangeResult SendOnly(int port, int order, int second, const std::uint16_t* words) {
+    FillTxBuf(order, second, words);
+    ExchangeResult r;
+    r.order = order & 0xFFFF;
+    r.address = static_cast<unsigned>(second) & 0xFFFF;
+    const int written = WriteFrame(port);
+    r.outcome = written == kFrameLen          ? Outcome::Answered
+                : g_lost || ComPortLost(port) ? Outcome::PortLost
+                                              : Outcome::NotWritten;
+    return r;
+}
+
+// ---- raw replies ----
+
+int WaitForRawBytes(int port, int want, double limit, bool& timedOut) {
+    timedOut = false;
+    const double t0 = Timer();
+    int waiting = 0;
+    WaitScope inWait;
+    for (;;) {
+        if (g_lost) {
+            timedOut = true;
+            return 0;
+        }
+        ProcessSystemEvents();
+        waiting = GetInQLen(port);
+        if (Timer() - t0 > limit) {
+            timedOut = true;
+            break;
+        }
+        if (waiting >= want) {
+            break;
+        }
+    }
+    return waiting < 0 ? 0 : waiting; // a port that went away has nothing to read
+}
+
+int ReadRawInto(int port, int waiting) {
+    const int toRead = std::clamp(waiting, 0, kBufLen);
+    const int n = toRead > 0 ? ComRd(port, szReadBuf, toRead) : 0;
+    if (g_tap && n > 0) {
+        g_tap(false, szReadBuf, n, Timer());
+    }
+    return n < 0 ? 0 : n;
+}
+
+// ---- the scope's data stream ----
+
+void NoteDataRequest(double sentAt) {
+    g_dataStreamOpen = true;
+    g_dataRequestAt = sentAt;
+}
+
+void EndDataStream() {
+    g_dataStreamOpen = false;
+    g_dataReplyReady = false;
+}
+
+bool DataStreamOpen() {
+    return g_dataStreamOpen;
+}
+
+double DataRequestSentAt() {
+    return g_dataRequestAt;
+}
+
+void LetDataReplyLand() {
+    WaitScope inWait;
+    while (g_dataStreamOpen && !g_lost && rx_flag == 0 && Timer() - g_dataRequestAt <= TIMEOUT) {
+        ProcessSystemEvents();
+    }
+}
+
+bool TakeDataReply(std::array<std::uint16_t, 16>& words) {
+    if (!g_dataReplyReady) {
+        return false;
+    }
+    g_dataReplyReady = false;
+    words = g_dataReply;
+    return true;
+}
+
+// ---- what the link saw ----
+
+const LinkStats& GetLinkStats() {
+    return g_stats;
+}
+
+void ResetLinkStats() {
+    g_stats = LinkStats{};
+}
+
+void CountRefusedReply() {
+    ++g_stats.repliesRefused;
+}
+
+void CountTimeout() {
+    ++g_stats.timeouts;
+}
+
+void CountLostSample() {
+    ++g_stats.samplesLost;
+}
+
+void SetFrameTap(FrameTap tap) {
+    g_tap = tap;
+}
+
+// ---- port loss ----
+
+bool PortLost() {
+    return g_lost;
+}
+
+const char* PortLostText() {
+    return g_lostText;
+}
+
+void SetPortLossHandler(PortLossHandler handler) {
+    g_lossHandler = handler;
+}
+
+void ClearPortLost() {
+    g_lost = false;
+}
+
+int WaitDepth() {
+    return g_waitDepth;
+}

@@ -1,0 +1,135 @@
+#include "link/sensor.h"
+
+#include "platform/clock.h"
+#include "platform/serial.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+// The status line never holds an unprintable byte: printable ASCII and printable Latin-1
+// (degree sign, micro sign, umlauts) stay, as Latin-1 bytes; anything else shows '?'.
+char Printable(unsigned code) {
+    bool printable = (code >= 0x20 && code < 0x7F) || (code >= 0xA0 && code <= 0xFF);
+    return printable ? static_cast<char>(static_cast<unsigned char>(code)) : '?';
+}
+constexpr int kVersionChars = 63; // a type-0 text holds at most this many characters
+constexpr int kTextChars = 65;    // any other type's text: what the status line shows
+
+constexpr ReplyWait kLineCheckWait{kAnyReply, false, LastPass::TakesLateReply, TIMEOUT,
+                                   "Timeout-RS-232..."};
+constexpr ReplyWait kHardwareWait{kAnyReply, false, LastPass::ReportsLateReply, TIMEOUT,
+                                  "Timeout-RS-232..."};
+
+const std::uint16_t kStartBlock0[16] = {500, 512, 512, 100, 100, 10};
+} // namespace
+
+ExchangeResult LineCheck(int port, const std::uint16_t* words) {
+    FlushQueues(port);
+    return Exchange(port, ORDER_LINE_CHECK, 0, words, kLineCheckWait, Expect::LineCheck);
+}
+
+ExchangeResult ReadHardwareType(int port, const std::uint16_t* words) {
+    FlushQueues(port);
+    return Exchange(port, ORDER_HARDWARE, 0, words, kHardwareWait, Expect::Echo);
+}
+
+FirmwareResult ReadFirmware(int port, const std::uint16_t* words, std::uint16_t hardwareType) {
+    FirmwareResult r;
+    SuspendReceiver();
+    FlushQueues(port);
+    FillTxBuf(ORDER_FIRMWARE, 0, words);
+    const int written = WriteFrame(port);
+    r.timedOut = true;
+    if (written == kFrameLen) {
+        r.waiting = WaitForRawBytes(port, kFirmwareBytes, kFirmwareTimeoutSec, r.timedOut);
+    }
+    const int n = ReadRawInto(port, r.waiting);
+    r.read = n;
+    if (n == kFirmwareBytes) {
+        if (hardwareType == 0) {
+            // One character per big-endian word, up to the first 0 word.
+            for (int i = 0; i < 36 && static_cast<int>(r.text.size()) < kVersionChars; ++i) {
+                const unsigned code = GetWord(szReadBuf, 2 * i);
+                if (code == 0) {
+                    break;
+                }
+                r.text += Printable(code);
+            }
+        } else {
+            for (int i = 0; i < kTextChars && i < kFirmwareBytes && szReadBuf[i] != '\0'; ++i) {
+                r.text += Printable(static_cast<unsigned char>(szReadBuf[i]));
+            }
+        }
+    }
+    ResumeReceiver(port);
+    FlushQueues(port);
+    rx_flag = 0;
+    if (PortLost()) {
+        r.outcome = Outcome::PortLost;
+    } else if (written != kFrameLen) {
+        r.outcome = Outcome::NotWritten;
+    } else if (n == kFirmwareBytes) {
+        r.outcome = Outcome::Answered;
+    } else {
+        r.outcome = r.timedOut ? Outcome::Timeout : Outcome::NotItsReply;
+    }
+    return r;
+}
+
+std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame) {
+    std::vector<int> answered(ports.size(), -1);
+    std::vector<std::size_t> open; // indexes of the ports written to
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (ports[i] == com || OpenComConfig(ports[i], "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+            continue;
+        }
+        SetComTime(ports[i], TIMEOUT);
+        SetCTSMode(ports[i], 0);
+        FlushInQ(ports[i]);
+        FlushOutQ(ports[i]);
+        if (ComWrt(ports[i], frame, kFrameLen) == kFrameLen) {
+            open.push_back(i);
+        } else {
+            CloseCom(ports[i]);
+        }
+    }
+    auto complete = [&] {
+        return std::all_of(open.begin(), open.end(), [&](std::size_t i) {
+            return ComPortLost(ports[i]) || GetInQLen(ports[i]) >= kFrameLen;
+        });
+    };
+    const double t0 = Timer();
+    while (!complete() && Timer() - t0 <= TIMEOUT) {
+        ProcessSystemEvents();
+    }
+    for (std::size_t i : open) {
+        char reply[kFrameLen];
+        answered[i] = 0;
+        if (!ComPortLost(ports[i]) && GetInQLen(ports[i]) >= kFrameLen &&
+            ComRd(ports[i], reply, kFrameLen) == kFrameLen &&
+            (GetWord(reply, 0) == 0x00AA || GetWord(reply, 2) == 0x00AA)) {
+            answered[i] = 1;
+        }
+        CloseCom(ports[i]);
+    }
+    return answered;
+}
+
+const std::uint16_t* StartBlock0() {
+    return kStartBlock0;
+}
+
+std::string Latin1ToUtf8(const std::string& latin1) {
+    std::string out;
+    for (char ch : latin1) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}

@@ -1,0 +1,41 @@
+// The sensor's identity and the line check, as operations: each returns what happened and
+// leaves no trace in the record, the panel or the status line.
+#pragma once
+
+#include "link/exchange.h"
+
+#include <string>
+#include <vector>
+
+inline constexpr int kFirmwareBytes = 72;
+
+// Order 5 with `words` as its data words; Answered when the reply carries 0x00AA in word 0 or 1.
+ExchangeResult LineCheck(int port, const std::uint16_t* words);
+// Order 10; Answered when a standard reply echoes 10. The type is data word 2 of the reply.
+ExchangeResult ReadHardwareType(int port, const std::uint16_t* words);
+inline std::uint16_t HardwareTypeOf(const ExchangeResult& r) {
+    return r.reply.words[2];
+}
+
+struct FirmwareResult {
+    Outcome outcome = Outcome::Timeout; // Answered when exactly 72 bytes came
+    int waiting = 0;                    // bytes waiting when the wait ended
+    int read = 0;                       // bytes read into szReadBuf
+    bool timedOut = false;              // fewer than 72 within the limit
+    std::string text;                   // Latin-1, printable only ('?' for the rest)
+};
+// Order 7 with the receiver suspended: 72 raw bytes within 2.0 s. A type-0 sensor sends one
+// character per big-endian word, any other the text's bytes.
+FirmwareResult ReadFirmware(int port, const std::uint16_t* words, std::uint16_t hardwareType);
+
+// The line check on several ports at once, none of them the port in use: opens each, writes
+// `frame` on all, pumps events until each has a reply's bytes or the reply time-out passed,
+// and closes them again. For each port: 1 answered with 0x00AA in word 0 or 1, 0 no such
+// reply, -1 the frame could not go out (the port in use, a port that does not open).
+std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame);
+
+// The same 16-word image the sensor gets in a frame, for callers that hold no record: block 0
+// as the tool starts with it.
+const std::uint16_t* StartBlock0();
+// Firmware text in UTF-8 (the status line holds Latin-1).
+std::string Latin1ToUtf8(const std::string& latin1);

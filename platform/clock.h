@@ -1,0 +1,14 @@
+// The clock and the event pump: what a program needs to wait, with or without a window.
+#pragma once
+
+// Runs all pending events and returns. Re-entrant. When nothing is pending it blocks briefly for
+// the next event instead of spinning.
+int ProcessSystemEvents();
+
+// Calls fn every periodSec seconds from the event loop; a period of 0 stops it.
+void SetPeriodicCall(double periodSec, void (*fn)());
+
+// Seconds from a monotonic clock, sub-millisecond resolution.
+double Timer();
+// A plain pause: no event processing.
+void Delay(double seconds);
