@@ -11,9 +11,10 @@ packages=(cmake ninja-build g++ pkg-config
           libgtest-dev libgmock-dev
           xvfb xauth xdotool imagemagick
           python3 dpkg-dev desktop-file-utils)
-# The test build also checks the formatting and runs the fuzzers (clang with libFuzzer).
+# The test build also checks the formatting, runs the fuzzers (clang with libFuzzer) and
+# checks the RFC 2217 client against pyserial's server side.
 if [[ "$preset" == test ]]; then
-    packages+=(clang-format clang libclang-rt-14-dev)
+    packages+=(clang-format clang libclang-rt-14-dev python3-serial)
 fi
 
 missing=()
