@@ -1,7 +1,11 @@
 // zel-vavod-cli on network ports: raw TCP to the simulator's --tcp, RFC 2217 through pyserial's
 // server side (rfc2217_server.py in front of the simulator's terminal), and the ways an
 // address or a server can fail.
+#include "harness.h"
 #include "process.h"
+
+#include "platform/serial.h"
+#include "platform/ui.h"
 
 #include <gtest/gtest.h>
 
@@ -241,4 +245,90 @@ TEST(NetworkPorts, BadAddressesAndServersFailInOneLine) {
     EXPECT_GE(silent.seconds, 1.4);
     EXPECT_LT(silent.seconds, 3.5);
     EXPECT_EQ(mute.accepted(), 1);
+}
+
+namespace {
+
+// The serial service itself on a network port, with the real clock and event pump.
+class NetworkSerialTest : public SimLinkTest {
+  protected:
+    static void OnReceive(int port, int, void* self) {
+        auto* t = static_cast<NetworkSerialTest*>(self);
+        char buf[256];
+        int n = ComRd(port, buf, std::min(GetInQLen(port), static_cast<int>(sizeof buf)));
+        t->received.insert(t->received.end(), buf, buf + std::max(n, 0));
+    }
+    static void OnLost(int port) { lostPorts.push_back(port); }
+
+    void SetUp() override {
+        SimLinkTest::SetUp();
+        lostPorts.clear();
+        SetComLostHandler(&OnLost);
+    }
+    void TearDown() override {
+        SetComLostHandler(nullptr);
+        SimLinkTest::TearDown();
+    }
+
+    // A line check written, its reply delivered by the event pump to the receive callback.
+    void lineCheck() {
+        received.clear();
+        ASSERT_EQ(InstallComCallback(1, LWRS_RECEIVE, 36, 0, &OnReceive, this), 0);
+        const auto f = zelsim::makeFrame(5, 0, {0x00AA});
+        ASSERT_EQ(ComWrt(1, reinterpret_cast<const char*>(f.data()), 36), 36);
+        for (double end = Timer() + 2; received.size() < 36 && Timer() < end;) {
+            ProcessSystemEvents();
+        }
+        ASSERT_EQ(received.size(), 36u);
+        EXPECT_EQ(received[0], 0x00);
+        EXPECT_EQ(static_cast<unsigned char>(received[1]), 0xAA);
+    }
+
+    // The peer closes the connection (the simulator's unplug); then a new simulator on the
+    // same address.
+    void lossAndReopen(std::vector<std::string> args) {
+        args.insert(args.end(), {"--tcp", "127.0.0.1:0", "--unplug-after", "1"});
+        startSim(args);
+        const std::string address = sim->ptyPath();
+        EXPECT_EQ(ComDeviceName(1), address);
+        ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0) << ComOpenFailureReason(1);
+        SetComTime(1, 1.5);
+        lineCheck();
+
+        for (double end = Timer() + 3; lostPorts.empty() && Timer() < end;) {
+            ProcessSystemEvents();
+        }
+        EXPECT_EQ(lostPorts, std::vector<int>{1});
+        EXPECT_TRUE(ComPortLost(1));
+        EXPECT_EQ(ComWrt(1, "x", 1), kComIoError);
+        EXPECT_EQ(sim->wait(5), 0);
+
+        // Nobody listens now: the open fails at once, saying why.
+        EXPECT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), kComCannotOpen);
+        EXPECT_EQ(ComOpenFailureReason(1).rfind(address + ": ", 0), 0u) << ComOpenFailureReason(1);
+
+        // Back on the same address: it opens and answers again.
+        args.erase(args.end() - 4, args.end());
+        args.insert(args.end(), {"--tcp", address.substr(address.find("//") + 2)});
+        startSim(args);
+        ASSERT_EQ(sim->ptyPath(), address);
+        ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0) << ComOpenFailureReason(1);
+        EXPECT_TRUE(ComOpenFailureReason(1).empty());
+        EXPECT_FALSE(ComPortLost(1));
+        lineCheck();
+        EXPECT_EQ(lostPorts, std::vector<int>{1});
+    }
+
+    std::vector<char> received;
+    static inline std::vector<int> lostPorts;
+};
+
+} // namespace
+
+TEST_F(NetworkSerialTest, RawTcpPeerLossIsAPortLossAndTheAddressReopens) {
+    lossAndReopen({});
+}
+
+TEST_F(NetworkSerialTest, Rfc2217PeerLossIsAPortLossAndTheAddressReopens) {
+    lossAndReopen({"--rfc2217"});
 }
