@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -105,6 +108,13 @@ class CliE2E : public SimLinkTest {
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// The one JSON object a line holds; an empty object when it is not one.
+QJsonObject JsonLine(const std::string& text) {
+    QJsonParseError error{};
+    QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+    return error.error == QJsonParseError::NoError && doc.isObject() ? doc.object() : QJsonObject{};
 }
 
 std::string CalibFile(unsigned base, const char* header) {
@@ -328,4 +338,72 @@ TEST_F(CliE2E, ScanProbesAllPortsAtOnce) {
         << r.out;
     // Four silent time-outs one after another would take 6 s.
     EXPECT_LT(r.seconds, 5.0);
+}
+
+// A write that does not reach its file ends the run with one line naming the file: a full disk,
+// a directory, a full stdout, a log that cannot be appended to.
+TEST_F(CliE2E, FailedWritesNameTheFileAndExitOne) {
+    startSim({"--baud", "0", "--latency", "0"});
+    CliRun full = onSim({"scope", "--samples", "5", "--csv", "/dev/full"});
+    EXPECT_EQ(full.code, 1);
+    EXPECT_TRUE(Has(full.err, "zel-vavod-cli: /dev/full: cannot be written")) << full.err;
+    CliRun dir = onSim({"scope", "--samples", "5", "--csv", tempDir});
+    EXPECT_EQ(dir.code, 1);
+    EXPECT_TRUE(Has(dir.err, tempDir + ": cannot be written")) << dir.err;
+
+    for (std::vector<std::string> args : {std::vector<std::string>{"scope", "--samples", "5"},
+                                          {"info"},
+                                          {"get", "--from", "ram", "--json"}}) {
+        args.push_back("--device");
+        args.push_back(sim->ptyPath());
+        std::string err = tempDir + "/full.err";
+        EXPECT_EQ(Reap(Spawn(args, "/dev/full", err), 30), 1) << args[0];
+        std::string text = Slurp(err);
+        EXPECT_TRUE(Has(text, "zel-vavod-cli: stdout: cannot be written")) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), args[0] == "scope" ? 2 : 1) << text;
+    }
+
+    CliRun log = onSim({"get", "--from", "ram", "--log", "/dev/full"});
+    EXPECT_EQ(log.code, 1);
+    EXPECT_TRUE(Has(log.err, "cannot append to /dev/full")) << log.err;
+}
+
+// With --json a failure is an object on stdout too: what went wrong and, after an exchange, its
+// outcome, order and address.
+TEST_F(CliE2E, JsonFailuresAreObjects) {
+    startSim({"--baud", "0", "--silent", "5,2"});
+    QJsonObject timeout = JsonLine(onSim({"info", "--json"}).out);
+    EXPECT_EQ(timeout["command"].toString(), "info");
+    EXPECT_EQ(timeout.value("ok"), QJsonValue(false));
+    EXPECT_EQ(timeout["error"].toString(), "Timeout-RS-232...");
+    EXPECT_EQ(timeout["outcome"].toString(), "timeout");
+    EXPECT_EQ(timeout["order"].toInt(), 5);
+
+    QJsonObject missing = JsonLine(
+        cli({"get", "--from", "eeprom", "--json", "--device", tempDir + "/no-such-port"}).out);
+    EXPECT_EQ(missing.value("ok"), QJsonValue(false));
+    EXPECT_TRUE(missing["error"].toString().startsWith("No serial port found"))
+        << missing["error"].toString().toStdString();
+    EXPECT_FALSE(missing.contains("outcome"));
+
+    CliRun bad = onSim({"diff", write("bad\x01.cfg", "1\n2\n\"x\"\n"), "ram", "--json"});
+    EXPECT_EQ(bad.code, 3);
+    QJsonObject file = JsonLine(bad.out);
+    EXPECT_EQ(file["command"].toString(), "diff");
+    EXPECT_EQ(file.value("ok"), QJsonValue(false));
+    EXPECT_TRUE(file["error"].toString().contains(":3: ")) << bad.out;
+
+    CliRun usage = cli({"get", "--json", "--block", "7"});
+    EXPECT_EQ(usage.code, 2);
+    EXPECT_EQ(JsonLine(usage.out).value("ok"), QJsonValue(false)) << usage.out;
+}
+
+// The tool runs where no display library is installed: it links Qt Core and SerialPort alone.
+TEST(CliBuild, LinksNoGuiLibrary) {
+    std::string out = MakeTempDir() + "/ldd.out";
+    ASSERT_EQ(std::system(("ldd " + std::string(ZEL_CLI_EXE) + " > " + out).c_str()), 0);
+    std::string libs = Slurp(out);
+    EXPECT_TRUE(Has(libs, "libQt6Core")) << libs;
+    EXPECT_FALSE(Has(libs, "libQt6Gui")) << libs;
+    EXPECT_FALSE(Has(libs, "libQt6Widgets")) << libs;
 }
