@@ -27,6 +27,7 @@ struct Waiter {
     Reply reply;
 };
 std::vector<Waiter*> g_waiters;
+bool g_lastTaken = false;
 
 // The order of the last command frame written: what a reply is judged against when no exchange
 // is waiting (a routine that waits on rx_flag alone).
@@ -146,7 +147,9 @@ int Deliver(int port) {
     if (g_tap) {
         g_tap(false, g_rx, kFrameLen, Timer());
     }
+    g_lastTaken = false;
     if (!g_waiters.empty() && !g_waiters.back()->filled) {
+        g_lastTaken = true;
         g_waiters.back()->filled = true;
         g_waiters.back()->reply = reply;
     }
@@ -292,6 +295,10 @@ bool PortPresent(int port) {
 
 void SetReceiveFunction(ReceiveFunction fn) {
     g_receive = fn ? fn : &LinkReceive;
+}
+
+bool LastFrameTaken() {
+    return g_lastTaken;
 }
 
 void LinkReceive(int port, int events, void*) {
@@ -579,6 +586,10 @@ const LinkStats& GetLinkStats() {
 
 void ResetLinkStats() {
     g_stats = LinkStats{};
+}
+
+void RestoreLinkStats(const LinkStats& stats) {
+    g_stats = stats;
 }
 
 void CountRefusedReply() {

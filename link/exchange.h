@@ -133,6 +133,9 @@ void SetReceiveFunction(ReceiveFunction fn);
 // copies it into szReadBuf, sets rx_flag and graph_flag, hands it to the waits and returns its
 // kind; 0 when no frame formed yet.
 int ReceiveFrame(int port, int events);
+// Whether the last frame formed went to an exchange waiting for it (which returns it as its
+// result; nobody else needs to keep it).
+bool LastFrameTaken();
 // The link's own receive callback: ReceiveFrame and nothing else.
 void LinkReceive(int port, int events, void* data);
 
@@ -169,6 +172,8 @@ struct LinkStats {
 };
 const LinkStats& GetLinkStats();
 void ResetLinkStats();
+// Puts back figures taken before an exchange that is not part of what they describe.
+void RestoreLinkStats(const LinkStats& stats);
 void CountRefusedReply();
 void CountTimeout();
 void CountLostSample();

@@ -99,9 +99,18 @@ void InitRS232(int port) {
 }
 
 void RX_Receive_Function(int port, int events, void*) {
-    // The framing hands the frame to whoever waits; the routines also find it decoded in pp.
-    if (ReceiveFrame(port, events) != 0) {
+    // A frame an exchange waits for is its result and goes to that caller alone; any other
+    // frame is decoded into pp, where the routines that wait on rx_flag find it.
+    if (ReceiveFrame(port, events) != 0 && !LastFrameTaken()) {
         GetRxBuf36();
+    }
+}
+
+void TakeIntoPP(const Reply& reply) {
+    if (reply.kind == REPLY_DATA) {
+        std::copy(reply.words.begin(), reply.words.end(), pp);
+    } else if (reply.kind == REPLY_STANDARD) {
+        std::copy_n(reply.words.begin(), kBlockWords, pp); // pp[15] keeps its value
     }
 }
 
@@ -119,7 +128,10 @@ int CheckComLine(int port) {
         result = -1;
     } else if (r.outcome == Outcome::PortLost) {
         result = -1; // the loss is on the status line already
+    } else if (r.reply.kind == REPLY_DATA) {
+        TakeIntoPP(r.reply);
     } else if (r.reply.kind == REPLY_STANDARD) {
+        TakeIntoPP(r.reply);
         pp[0] = r.reply.sync;
         pp[1] = r.reply.echo;
         if (r.ok()) {
@@ -155,6 +167,7 @@ int GetHARDWAREInfo() {
     if (r.timedOut || r.outcome == Outcome::NotWritten) {
         SetStatus(kWaitRxFull.timeoutText);
     }
+    TakeIntoPP(r.reply);
     if (r.reply.kind == REPLY_STANDARD) {
         pcbtype = HardwareTypeOf(r);
         if (r.reply.echo == ORDER_HARDWARE) {

@@ -22,6 +22,8 @@ void InitRS232(int port);
 // callback. Returns 0, or the negative result of opening it (status line set to its message).
 int OpenLinkPort(int port);
 void RX_Receive_Function(int port, int events, void* data);
+// A routine's own reply into pp, as the receive callback decodes any other frame.
+void TakeIntoPP(const Reply& reply);
 // Waits up to TIMEOUT for a reply frame; returns rx_flag (0 after a time-out).
 int WaitRxFull();
 

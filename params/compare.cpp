@@ -1,5 +1,6 @@
 #include "core/state.h"
 #include "link/link.h"
+#include "params/block_ops.h"
 #include "params/params.h"
 #include "params/record.h"
 #include "platform/ui.h"
@@ -34,68 +35,15 @@ const char* const kRowTitles[kBlockWords] = {
     "Word 14",
 };
 
-// Everything a GET or a file load may change, so that reading for the comparison leaves no
-// trace: the panel then still shows the operator's own edits.
-struct Saved {
-    std::uint16_t record[kRecordWords];
-    std::uint16_t image[16];
-    std::uint16_t reference[kBlockWords];
-    std::int16_t thresholds[6];
-    int fields[std::size(kFieldControls)];
-    int tgt;
-    char status[kStatusLen];
-    char file[kPathLen];
-};
-
-Saved Save() {
-    Saved s{};
-    std::copy(std::begin(parameter), std::end(parameter), s.record);
-    std::copy(std::begin(pp), std::end(pp), s.image);
-    std::copy(std::begin(block0Reference), std::end(block0Reference), s.reference);
-    const std::int16_t t[6] = {refthdA, refthdB, upthdA, lothdA, upthdB, lothdB};
-    std::copy(std::begin(t), std::end(t), s.thresholds);
-    for (std::size_t i = 0; i < std::size(kFieldControls); ++i) {
-        GetCtrlVal(pA, kFieldControls[i], &s.fields[i]);
-    }
-    s.tgt = target;
-    std::memcpy(s.status, szStatus, sizeof s.status);
-    std::memcpy(s.file, file_name, sizeof s.file);
-    return s;
-}
-
-void RestoreRecord(const Saved& s) {
-    std::copy(std::begin(s.record), std::end(s.record), parameter);
-    std::copy(std::begin(s.image), std::end(s.image), pp);
-    std::copy(std::begin(s.reference), std::end(s.reference), block0Reference);
-    refthdA = s.thresholds[0];
-    refthdB = s.thresholds[1];
-    upthdA = s.thresholds[2];
-    lothdA = s.thresholds[3];
-    upthdB = s.thresholds[4];
-    lothdB = s.thresholds[5];
-    target = s.tgt;
-    std::memcpy(file_name, s.file, sizeof s.file);
-}
-
-void RestoreAll(const Saved& s) {
-    RestoreRecord(s);
-    for (std::size_t i = 0; i < std::size(kFieldControls); ++i) {
-        SetCtrlVal(pA, kFieldControls[i], s.fields[i]);
-    }
-    std::memcpy(szStatus, s.status, sizeof s.status);
-    ShowStatus();
-    RefreshUnsentMarks();
-}
-
 struct Column {
     std::string title;
     int words[kBlockWords];
 };
 
-Column RecordColumn(const std::string& title) {
+Column WordsColumn(const std::string& title, const std::uint16_t* words) {
     Column c{title, {}};
     for (int i = 0; i < kBlockWords; ++i) {
-        c.words[i] = parameter[kBlock0 + i];
+        c.words[i] = words[i];
     }
     return c;
 }
@@ -106,12 +54,19 @@ Column Missing(const std::string& title) {
     return c;
 }
 
-// Block 0 from the sensor through the GET itself, then the record as it was.
-Column SensorColumn(const Saved& s, int memory, const char* title) {
-    int taken = PushGET(memory, 0);
-    Column c = taken ? RecordColumn(title) : Missing(std::string(title) + " (no reply)");
-    RestoreRecord(s);
-    return c;
+// Block 0 from the sensor through the read-block operation: the record, pp, the status line
+// and the link figures are not touched, so the panel still shows the operator's own edits.
+Column SensorColumn(int memory, const char* title) {
+    std::uint16_t sent[16];
+    std::copy_n(parameter + kBlock0, kBlockWords, sent);
+    sent[15] = 0;
+    const LinkStats before = GetLinkStats();
+    const ExchangeResult r = ReadBlock(com, memory, 0, sent);
+    RestoreLinkStats(before);
+    if (!r.ok()) {
+        return Missing(std::string(title) + " (no reply)");
+    }
+    return WordsColumn(title, r.reply.words.data());
 }
 
 std::string BaseName(const char* path) {
@@ -146,17 +101,14 @@ int CC_BTNCompare(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) {
         return 0;
     }
-    // As for Get: a data reply in flight lands first, before the record is saved.
+    // As for Get: a data reply in flight lands first.
     LetDataReplyLand();
-    Saved saved = Save();
 
-    // What a Send would send: the panel's fields over the record's other words.
-    GetPanelValues();
-    std::vector<Column> columns = {RecordColumn("Panel")};
-    RestoreRecord(saved);
-    columns.push_back(SensorColumn(saved, RAM, "RAM"));
-    columns.push_back(SensorColumn(saved, EEPROM, "EEPROM"));
-    RestoreAll(saved);
+    std::uint16_t panel[kBlockWords];
+    PanelBlock0(panel);
+    std::vector<Column> columns = {WordsColumn("Panel", panel)};
+    columns.push_back(SensorColumn(kMemoryRam, "RAM"));
+    columns.push_back(SensorColumn(kMemoryEeprom, "EEPROM"));
 
     int choice = -1;
     for (;;) {
@@ -164,10 +116,14 @@ int CC_BTNCompare(int, int, int event, void*, int, int) {
         if (choice != VAL_COMPARE_ADD_FILE) {
             break;
         }
-        if (ReadParaFromFile()) {
-            columns.push_back(RecordColumn(BaseName(file_name)));
+        char path[kPathLen] = "";
+        if (FileSelectPopup(proj_dir, "TRK10para.cfg", "*.cfg", "VOREN-TRK1 Parameter File",
+                            VAL_LOAD_BUTTON, 0, 1, 1, 1, path) > 0) {
+            const ParamFileLoad file = LoadParamFile(path);
+            if (file.ok) {
+                columns.push_back(WordsColumn(BaseName(path), file.words.data()));
+            }
         }
-        RestoreAll(saved);
     }
     // Taking a column puts it into the record and on the panel, to be sent when the operator
     // sends; the marks then show what differs from block 0 as last sent, received or loaded.

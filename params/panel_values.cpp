@@ -4,6 +4,7 @@
 #include "params/record.h"
 #include "platform/ui.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -29,6 +30,19 @@ void Mark(int control, bool unsent) {
     SetCtrlAttribute(pA, control, ATTR_ACCESSIBLE_SUFFIX, unsent ? " (unsent)" : "");
 }
 } // namespace
+
+void PanelBlock0(std::uint16_t* words) {
+    std::copy_n(parameter + kBlock0, kBlockWords, words);
+    for (int i = 0; i < 6; ++i) {
+        GetCtrlVal(pA, kFields[i].control, &words[kFields[i].word - kBlock0]);
+    }
+    int flag0 = 0, flag1 = 0;
+    GetCtrlVal(pA, MAIN_FLAG0, &flag0);
+    GetCtrlVal(pA, MAIN_FLAG1, &flag1);
+    words[kFlagWord - kBlock0] = static_cast<std::uint16_t>(flag0 + 2 * flag1);
+    GetCtrlVal(pA, MAIN_SETTING8, &words[11 - kBlock0]);
+    GetCtrlVal(pA, MAIN_SETTING9, &words[12 - kBlock0]);
+}
 
 void GetPanelValues() {
     for (int i = 0; i < 6; ++i) {

@@ -14,6 +14,9 @@ extern int target;
 extern char file_name[kPathLen]; // the parameter file last chosen
 
 void GetPanelValues();
+// Block 0 as a Send would send it (the panel's fields over the record's other words), read
+// without touching the record.
+void PanelBlock0(std::uint16_t* words);
 void SetPanelValues();
 
 // Marks each panel field that differs from the reference (block0Reference) and puts the count

@@ -112,8 +112,8 @@ int PushGET(int tgt, std::uint32_t block) {
             ReadBlock(com, tgt == EEPROM ? kMemoryEeprom : kMemoryRam, block, pp);
         // Only a standard reply that echoes the order is the block asked for: junk on the line,
         // or a reply to another order, must never reach the record (a Send would write it back).
+        TakeIntoPP(r.reply);
         if (r.ok()) {
-            std::copy_n(r.reply.words.begin(), kBlockWords, pp); // pp[15] keeps its value
             CopyPPtoVars(block);
             if ((block & 0xFFFF) == 0) {
                 NoteBlock0Reference();
