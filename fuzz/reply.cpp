@@ -1,99 +1,78 @@
-// The receive path on any bytes from the sensor: the input picks one of the routines that
-// await a reply and splits the rest into chunks that arrive at chosen (virtual) times after the
-// request went out.
+// The receive path and the reply operations on any bytes from the sensor, headless: no panels,
+// no window. The framing is fed directly, chunk by chunk, as the serial service would call it;
+// the operations run their real waits on a virtual clock with a coarse idle step, so a run that
+// times out costs a handful of event passes.
 //
-// Input: [routine] [option] then chunks of [delay in 10 ms, 255: already on the line before the
-// request] [length] [bytes...].
-#include "app/app.h"
+// Input: [operation] [option] then chunks of [length] [bytes...].
+#include "calib/flash_ops.h"
 #include "check.h"
-#include "core/state.h"
-#include "link/frames.h"
-#include "link/link.h"
-#include "params/params.h"
-#include "params/record.h"
+#include "link/exchange.h"
+#include "link/sensor.h"
+#include "params/block_ops.h"
+#include "platform/clock.h"
+#include "platform/host.h"
 #include "platform/memserial.h"
 #include "platform/serial.h"
 #include "platform/testing.h"
-#include "platform/ui.h"
-#include "scope/scope.h"
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <QByteArray>
+#include <QtGlobal>
 
 #include <algorithm>
-#include <array>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <iterator>
 #include <vector>
 
-#ifndef ZEL_PANEL_FILE
-#error "ZEL_PANEL_FILE must name the panel resource"
-#endif
-// On: a GET takes a reply only when it echoes the order sent.
 #ifndef ZEL_FUZZ_STRICT_GET
 #define ZEL_FUZZ_STRICT_GET 1
 #endif
 
 namespace {
 MemorySerialDevice dev;
-constexpr double kIdleStep = 0.0005; // the virtual clock's step in an idle event pass
+constexpr int kPort = 1;
+constexpr double kIdleStep = 0.25; // virtual seconds an idle event pass moves the clock
 
-// The receive callback's longest call while it is the one installed first.
-double longestCallback = 0;
+// What the line delivers in this run, in order.
+std::vector<std::uint8_t> g_stream;
+long g_received = 0; // frames the receiver formed
 
-void Spy(int port, int events, void* data) {
-    const double t = Timer();
-    RX_Receive_Function(port, events, data);
-    longestCallback = std::max(longestCallback, Timer() - t);
+// Whether `frame` is 36 consecutive bytes of what the line delivered.
+bool CameOffTheLine(const char* frame) {
+    for (std::size_t i = 0; i + kFrameLen <= g_stream.size(); ++i) {
+        if (std::memcmp(g_stream.data() + i, frame, kFrameLen) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
-void CheckStatus() {
-    const void* end = std::memchr(szStatus, '\0', kStatusLen);
-    FUZZ_CHECK(end != nullptr);
-    std::size_t len = std::strlen(szStatus);
-    FUZZ_CHECK(len <= static_cast<std::size_t>(kStatusLen - 1));
-    for (std::size_t i = 0; i < len; ++i) {
-        unsigned char c = static_cast<unsigned char>(szStatus[i]);
-        FUZZ_CHECK(c >= 0x20 && !(c >= 0x7F && c < 0xA0));
+// Every frame formed is checked as it passes.
+void Tap(bool sent, const char* bytes, int count, double) {
+    if (!sent && count == kFrameLen) {
+        ++g_received;
+        FUZZ_CHECK(CameOffTheLine(bytes));
     }
 }
 
-struct Chunk {
-    double delay;
-    bool early;
-    std::vector<std::uint8_t> bytes;
-};
+bool Printable(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && !(c >= 0x7F && c < 0xA0);
+    });
+}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     static char arg0[] = "fuzz_reply";
     static char* argv[] = {arg0, nullptr};
-    FUZZ_CHECK(InitCVIRTE(1, argv) != 0);
+    // The plain Unix event dispatcher: an event pass costs a fraction of GLib's.
+    qputenv("QT_NO_GLIB", QByteArray("1"));
+    FUZZ_CHECK(StartHeadlessRuntime(1, argv));
     UseVirtualClock(true, kIdleStep);
-    pA = LoadPanel(0, ZEL_PANEL_FILE, MAIN_PANEL_NUMBER);
-    FUZZ_CHECK(pA > 0);
-    pCalib = LoadPanel(pA, ZEL_PANEL_FILE, CALIB_PANEL_NUMBER);
-    FUZZ_CHECK(pCalib > 0);
-    FUZZ_CHECK(BindMainPanel(pA) == 0);
-    FUZZ_CHECK(BindCalibPanel(pCalib) == 0);
-    InstallPanelCallback(pA, CC_PANEL, nullptr);
-
-    // A project directory of its own, without a port file: port 1.
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zelfuzz-XXXXXX").string();
-    FUZZ_CHECK(mkdtemp(tmpl.data()) != nullptr);
-    SetProjectDir(tmpl.c_str());
-    GetProjectDir(proj_dir);
-    AttachMemoryDevice(1, &dev);
-    SetupStripChart();
-    InitVars();
-    std::filesystem::remove_all(tmpl);
-
-    FUZZ_CHECK(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096) == 0);
-    SetComTime(1, TIMEOUT);
-    com = 1;
+    AttachMemoryDevice(kPort, &dev);
+    InitExchange();
+    SetFrameTap(&Tap);
+    com = kPort;
+    FUZZ_CHECK(OpenLine(kPort) == 0);
     return 0;
 }
 
@@ -101,135 +80,119 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) {
         return 0;
     }
-    const int routine = data[0] % 6;
+    const int operation = data[0] % 6;
     const int option = data[1];
-    std::vector<Chunk> chunks;
-    std::size_t total = 0;
-    double at = 0;
-    for (std::size_t i = 2; i + 1 < size;) {
-        Chunk c;
-        c.early = data[i] == 0xFF;
-        if (!c.early) {
-            at += data[i] * 0.01;
-        }
-        c.delay = at;
-        std::size_t len = std::min<std::size_t>(data[i + 1], size - (i + 2));
-        c.bytes.assign(data + i + 2, data + i + 2 + len);
-        total += len;
-        chunks.push_back(std::move(c));
-        i += 2 + len;
+    // The chunks: a length byte, then that many bytes. No allocation per chunk: the fuzzer
+    // watches every allocation of a run.
+    constexpr std::size_t kMaxChunks = 512;
+    std::array<std::span<const std::uint8_t>, kMaxChunks> chunks;
+    std::size_t nChunks = 0;
+    g_stream.clear();
+    for (std::size_t i = 2; i < size && nChunks < kMaxChunks;) {
+        const std::size_t len = std::min<std::size_t>(data[i], size - (i + 1));
+        chunks[nChunks++] = std::span<const std::uint8_t>(data + i + 1, len);
+        g_stream.insert(g_stream.end(), data + i + 1, data + i + 1 + len);
+        i += 1 + len;
     }
+    const std::vector<std::uint8_t>& stream = g_stream;
 
-    // A quiet line, the start values, the receive callback watched.
+    // A quiet line and the link's start values.
     dev.pending.clear();
     dev.inq.clear();
     dev.writes.clear();
     dev.written.clear();
-    FlushInQ(1);
-    ClearTextHistory();
-    SetParameterDefaults();
+    dev.onWrite = nullptr;
+    FlushQueues(kPort);
     EndDataStream();
+    ResetLinkStats();
+    g_received = 0;
     rx_flag = 0;
-    pcbtype = 0;
-    nBytesR = 0;
-    SetStatus("");
-    longestCallback = 0;
-    InstallComCallback(1, eventMask, kNotifyCount, zel::sync, Spy, nullptr);
 
-    for (const auto& c : chunks) {
-        if (c.early) {
-            dev.send(c.bytes, 0);
+    const std::uint16_t* words = StartBlock0();
+    if (operation == 0) {
+        // The framing alone: a request of some order goes out, then the bytes come in pieces,
+        // the receiver called after each as the serial service calls it.
+        static constexpr int kOrders[] = {ORDER_GET_RAM,  ORDER_GET_EEPROM, ORDER_LINE_CHECK,
+                                          ORDER_HARDWARE, ORDER_TEACH,      ORDER_DATA};
+        const int order = kOrders[option % 6];
+        if (option & 0x80) {
+            NoteDataRequest(0);
         }
+        FillTxBuf(order, 0, words);
+        FUZZ_CHECK(SendFrame(kPort) == kFrameLen);
+        for (std::size_t k = 0; k < nChunks; ++k) {
+            dev.inq.insert(dev.inq.end(), chunks[k].begin(), chunks[k].end());
+            ReceiveFrame(kPort, LWRS_RECEIVE);
+        }
+        FUZZ_CHECK(g_received <= static_cast<long>(stream.size() / kFrameLen));
+        const LinkStats& st = GetLinkStats();
+        FUZZ_CHECK(st.standardReplies + st.dataReplies == g_received);
+        FUZZ_CHECK(st.bytesDiscarded + kFrameLen * g_received <= static_cast<long>(stream.size()));
+        std::array<std::uint16_t, 16> sample{};
+        if (TakeDataReply(sample)) {
+            FUZZ_CHECK(option & 0x80); // only while the scope streams
+        }
+        return 0;
     }
-    bool answered = false;
-    dev.onWrite = [&](std::span<const std::uint8_t>, double) {
-        if (answered) {
-            return;
-        }
-        answered = true;
-        for (const auto& c : chunks) {
-            if (!c.early) {
-                dev.send(c.bytes, c.delay);
-            }
-        }
-    };
 
-    std::uint16_t before[kRecordWords];
-    std::copy(std::begin(parameter), std::end(parameter), before);
+    // An operation with its real wait: the bytes arrive in pieces after the request, the first
+    // pieces one by one, the rest together (a line delivers a few pieces per reply at most).
+    constexpr std::size_t kPieces = 8;
+    dev.onWrite = [&chunks, nChunks](std::span<const std::uint8_t>, double) {
+        double at = 0.0;
+        std::size_t taken = 0;
+        for (std::size_t k = 0; k < nChunks && k + 1 < kPieces; ++k) {
+            dev.send(chunks[k], at);
+            taken += chunks[k].size();
+            at += 0.01;
+        }
+        if (nChunks >= kPieces) {
+            dev.send(std::span<const std::uint8_t>(g_stream).subspan(taken), at);
+        }
+        dev.onWrite = nullptr;
+    };
     const double t0 = Timer();
     double limit = TIMEOUT;
-    int order = 0;
-    std::uint32_t block = 0;
-    switch (routine) {
-    case 0:
-        CheckComLine(1);
-        break;
+    switch (operation) {
     case 1:
-        GetHARDWAREInfo();
+    case 2: {
+        const int memory = operation == 1 ? kMemoryRam : kMemoryEeprom;
+        const ExchangeResult r = ReadBlock(kPort, memory, option & 1, words);
+        if (r.ok()) {
+            // A block is taken only from a whole frame off the line that answers the order.
+            FUZZ_CHECK(r.reply.kind == REPLY_STANDARD);
+#if ZEL_FUZZ_STRICT_GET
+            FUZZ_CHECK(r.reply.echo == (memory == kMemoryRam ? ORDER_GET_RAM : ORDER_GET_EEPROM));
+#endif
+            FUZZ_CHECK(CameOffTheLine(r.reply.bytes.data()));
+        }
         break;
-    case 2:
-    case 3:
-        pcbtype = routine == 2 ? 0 : static_cast<std::uint16_t>(1 + option);
-        limit = kFirmwareTimeoutSec;
-        GetVERSIONInfo();
+    }
+    case 3: {
+        const ExchangeResult r = LineCheck(kPort, words);
+        if (r.ok()) {
+            FUZZ_CHECK(r.reply.sync == 0x00AA || r.reply.echo == 0x00AA);
+            FUZZ_CHECK(CameOffTheLine(r.reply.bytes.data()));
+        }
         break;
+    }
     case 4: {
-        const int addresses[] = {0, 64, 128, 192, 7};
-        limit = kBlockReadTimeoutSec;
-        ReadData64(addresses[option % 5], option >> 3, ORDER_DATA);
+        const ExchangeResult r = ReadHardwareType(kPort, words);
+        FUZZ_CHECK(!r.ok() || r.reply.echo == ORDER_HARDWARE);
         break;
     }
     case 5: {
-        int tgt = option & 1 ? EEPROM : RAM;
-        order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
-        block = (option >> 1) & 1;
-        PushGET(tgt, block);
+        limit = kFirmwareTimeoutSec;
+        const FirmwareResult r = ReadFirmware(kPort, words, static_cast<std::uint16_t>(option & 1));
+        FUZZ_CHECK(r.read >= 0 && static_cast<std::size_t>(r.read) <= stream.size());
+        FUZZ_CHECK(r.text.size() <= 65);
+        FUZZ_CHECK(Printable(r.text));
+        FUZZ_CHECK(r.outcome != Outcome::Answered || r.read == kFirmwareBytes);
         break;
     }
     }
-    const double elapsed = Timer() - t0;
+    // No wait outlasts its limit by more than one event pass.
+    FUZZ_CHECK(Timer() - t0 <= limit + kIdleStep + 1e-6);
     dev.onWrite = nullptr;
-
-    CheckStatus();
-    FUZZ_CHECK(nBytesR >= 0 && nBytesR <= kBufLen);
-    FUZZ_CHECK(static_cast<std::size_t>(nBytesR) <= total);
-    // A blocking read inside the callback ends at the port's time-out.
-    FUZZ_CHECK(longestCallback <= TIMEOUT + 1e-6);
-    FUZZ_CHECK(elapsed <= limit + std::max(kIdleStep, longestCallback) + 1e-6);
-
-    if (routine == 5) {
-        const int first = block == 0 ? kBlock0 : kBlock1;
-        bool changed = false;
-        for (int i = 0; i < kRecordWords; ++i) {
-            if (i >= first && i < first + kBlockWords) {
-                changed = changed || parameter[i] != before[i];
-            } else if (i != 1 && i != 2) { // order and second of the request
-                FUZZ_CHECK(parameter[i] == before[i]);
-            }
-        }
-        if (changed) {
-            // The new block is the data of the frame last taken, and that frame came off the
-            // line whole: 36 bytes in a row of what the input delivered. (The receive callback
-            // installs itself again, so the frame is looked for in the byte stream.)
-            bool standard = GetWord(szReadBuf, 2) != REPLY_DATA;
-#if ZEL_FUZZ_STRICT_GET
-            standard = standard && GetWord(szReadBuf, 2) == order;
-#endif
-            FUZZ_CHECK(standard);
-            for (int k = 0; k < kBlockWords; ++k) {
-                FUZZ_CHECK(parameter[first + k] == GetWord(szReadBuf, 6 + 2 * k));
-            }
-            std::vector<std::uint8_t> stream;
-            for (const auto& c : chunks) {
-                stream.insert(stream.end(), c.bytes.begin(), c.bytes.end());
-            }
-            bool whole = false;
-            for (std::size_t i = 0; !whole && i + kFrameLen <= stream.size(); ++i) {
-                whole = std::memcmp(stream.data() + i, szReadBuf, kFrameLen) == 0;
-            }
-            FUZZ_CHECK(whole);
-        }
-    }
-    FlushInQ(1);
     return 0;
 }

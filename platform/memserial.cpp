@@ -1,11 +1,11 @@
 // In-memory serial devices behind port numbers, for tests.
 #include "memserial.h"
 
+#include "clock.h"
 #include "internal.h"
 #include "serial.h"
 #include "serial_backend.h"
 #include "testing.h"
-#include "ui.h"
 
 #include <algorithm>
 #include <chrono>
