@@ -70,7 +70,8 @@ Port* LivePort(int port, int& error) {
 
 std::string DefaultDevice(int port) {
 #ifdef _WIN32
-    return "COM" + std::to_string(port);
+    // Past COM9 Windows reaches a port only through the device namespace.
+    return port > 9 ? "\\\\.\\COM" + std::to_string(port) : "COM" + std::to_string(port);
 #else
     return "/dev/ttyS" + std::to_string(port - 1);
 #endif
@@ -136,9 +137,10 @@ std::vector<ComPortChoice> ListComPorts(int always) {
     // Serial devices present that the default mapping reaches.
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         std::string path = info.systemLocation().toStdString();
+        std::string name = info.portName().toStdString(); // Windows: COM1 beside \\.\COM1
         for (int n = 1; n <= kMaxComPort; ++n) {
-            if (!out.count(n) && DefaultDevice(n) == path) {
-                out[n] = path;
+            if (!out.count(n) && (DefaultDevice(n) == path || DefaultDevice(n) == name)) {
+                out[n] = DefaultDevice(n);
                 break;
             }
         }

@@ -7,7 +7,14 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#ifdef _WIN32
+#include <io.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h> // not <process.h>: the simulator's own process.h would be found first
+#else
 #include <unistd.h>
+#endif
 
 namespace zelsim {
 
@@ -258,15 +265,36 @@ bool Model::writeFlashDump(const std::string& path, std::string& err) const {
     return writeFileAtomically(path, flashDumpText(), err);
 }
 
+namespace {
+
+// The bytes are on the disk before the rename makes them the file.
+bool syncToDisk(std::FILE* f) {
+#ifdef _WIN32
+    return _commit(_fileno(f)) == 0;
+#else
+    return fsync(fileno(f)) == 0;
+#endif
+}
+
+int processId() {
+#ifdef _WIN32
+    return static_cast<int>(GetCurrentProcessId());
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
+} // namespace
+
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& err) {
-    const std::string tmp = path + ".tmp" + std::to_string(getpid());
+    const std::string tmp = path + ".tmp" + std::to_string(processId());
     std::FILE* f = std::fopen(tmp.c_str(), "w");
     if (!f) {
         err = tmp + ": " + std::strerror(errno);
         return false;
     }
     const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() &&
-                    std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+                    std::fflush(f) == 0 && syncToDisk(f);
     const bool closed = std::fclose(f) == 0;
     if (!ok || !closed || std::rename(tmp.c_str(), path.c_str()) != 0) {
         err = path + ": " + std::strerror(errno);
