@@ -11,10 +11,11 @@ packages=(cmake ninja-build g++ pkg-config
           libgtest-dev libgmock-dev
           xvfb xauth xdotool imagemagick
           python3 dpkg-dev desktop-file-utils)
-# The test build also checks the formatting, runs the fuzzers (clang with libFuzzer) and
-# checks the RFC 2217 client against pyserial's server side.
+# The test build also checks the formatting, compiles the product for Windows (MinGW-w64,
+# syntax only), runs the fuzzers (clang with libFuzzer) and checks the RFC 2217 client
+# against pyserial's server side.
 if [[ "$preset" == test ]]; then
-    packages+=(clang-format clang libclang-rt-14-dev python3-serial)
+    packages+=(clang-format clang libclang-rt-14-dev python3-serial g++-mingw-w64-x86-64-posix)
 fi
 
 missing=()
