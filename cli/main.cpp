@@ -146,7 +146,8 @@ void LogOperation(const std::string& outcome) {
     j.add("command", g_opts.command).add("outcome", outcome);
     std::string pages = "[";
     for (std::size_t i = 0; i < g_log.failedPages.size(); ++i) {
-        pages += (i ? "," : "") + std::to_string(g_log.failedPages[i]);
+        pages += i ? "," : "";
+        pages += std::to_string(g_log.failedPages[i]);
     }
     j.raw("failed_pages", pages + "]");
     const std::string line = j.str() + "\n";
@@ -296,7 +297,8 @@ std::string BlockJson(const Image& words, int block) {
         w.add("index", i).add("value", static_cast<unsigned>(words[i]));
         w.add("name", block == 0 ? Block0Word(i).name : "");
         w.add("label", block == 0 ? Block0Word(i).label : "");
-        out += (i ? "," : "") + w.str();
+        out += i ? "," : "";
+        out += w.str();
     }
     return out + "]";
 }
@@ -480,7 +482,8 @@ int CmdDiff() {
         Json d;
         d.add("index", i).add("a", static_cast<unsigned>(sides[0][i]));
         d.add("b", static_cast<unsigned>(sides[1][i])).add("name", Block0Word(i).name);
-        list += (differ++ ? "," : "") + d.str();
+        list += differ++ ? "," : "";
+        list += d.str();
         if (!g_opts.json) {
             char line[96];
             std::snprintf(line, sizeof line, "%2d %6u %6u  %s\n", i,
