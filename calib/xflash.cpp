@@ -1,4 +1,5 @@
 #include "calib/calib.h"
+#include "calib/flash_ops.h"
 
 #include "core/state.h"
 #include "link/frames.h"
@@ -17,13 +18,10 @@ constexpr std::uint16_t kFlashBase = 0x1000;
 constexpr std::uint16_t kFirstErasable = 0x1100;
 constexpr std::uint16_t kLastPage = 0x1F00;
 constexpr std::uint16_t kHeaderPage = PAGE1;
-constexpr std::uint16_t kEraseFill = 0x00AA;
 constexpr std::uint16_t kInfoEcho = 0x00AA;
-constexpr int kDataWords = kBlockWords; // data words of a command frame
 constexpr int kPageWords = 256;
 constexpr int kWriteBlockWords = 8;
 constexpr int kBlocksPerPage = kPageWords / kWriteBlockWords;
-constexpr int kPagesPerTable = 4;
 constexpr int kPages = kXFlashPages;
 
 // Progress of a programming run in orders; negative while none runs.
@@ -51,58 +49,79 @@ bool IsPageStart(std::uint16_t address) {
     return address >= kFlashBase && address <= kLastPage && (address & 0xFF) == 0;
 }
 
-// The X-FLASH orders' reply wait: a standard reply, which counts unless the time at the end of
-// the wait exceeds the limit.
-constexpr ReplyWait kFlashWait{REPLY_STANDARD, true, LastPass::IgnoresReplyPastLimit, TIMEOUT,
-                               nullptr};
-
-// Sends the frame in szWriteBuf and waits for its reply; a frame that did not go out whole is
-// not waited for.
-bool FlashExchange() {
-    return SendFrame(com) == kFrameLen && AwaitReply(kFlashWait, Timer()) != 0;
+// The status line's words for a page being written.
+std::string PageText(std::uint16_t pageAddress) {
+    char text[kStatusLen] = "";
+    if (IsPageStart(pageAddress)) {
+        std::snprintf(text, sizeof text, "Writing X-FLASH-PAGE: %2d ...", PageNumber(pageAddress));
+    }
+    return text;
 }
 
-bool WritePage(std::uint16_t address, const std::uint16_t* words) {
-    char pageText[kStatusLen] = "";
-    if (IsPageStart(address)) {
-        std::snprintf(pageText, sizeof pageText, "Writing X-FLASH-PAGE: %2d ...",
-                      PageNumber(address));
-    }
-    SetStatus("");
-    for (int block = 0; block < kBlocksPerPage; ++block) {
-        int offset = block * kWriteBlockWords;
-        std::string text = pageText;
-        if (!WriteXFLASH(static_cast<std::uint16_t>(address + offset), kWriteBlockWords,
-                         words + offset)) {
-            SetStatus((text + " Error!").c_str());
-            ShowStatus();
-            // The rest of the page is skipped; the progress bar moves past it.
-            CountOrders(kBlocksPerPage - 1 - block);
-            return false;
-        }
-        SetStatus((text + " OK!").c_str());
-        SetCtrlVal(pCalib, CAL_ADDRESS, address + offset + kWriteBlockWords);
-        ShowStatus();
-    }
-    return true;
-}
-
-bool WriteHeader() {
-    calibration[1] = ORDER_CALIB_HEADER;
-    calibration[2] = kHeaderPage;
-    FlushQueues(com);
-    std::fill(std::begin(pp), std::end(pp), 0);
-    // Eight header values; the frame's remaining data words always go out as 0.
-    std::copy(calibration + CALIB_H1, calibration + CALIB_H5B + 1, pp);
-    bool sent = SendFrame(com, calibration[1], calibration[2], pp) == kFrameLen;
-    if (sent) {
-        ShowText("Writing XFLASH-PAGE1-calibration-Data...");
-    }
-    bool answered = sent && AwaitReply(kFlashWait, Timer()) != 0;
-    CountOrders(1);
-    SetStatus(answered ? "XFLASH-PAGE1 calibration-data-writing OK!" : "Timeout-RS-232...");
+void ShowEraseOutcome(std::uint16_t address, const ExchangeResult& r) {
+    char text[kStatusLen];
+    std::snprintf(text, sizeof text, "Clearing X-FLASH-PAGE: %2d ... OK!", PageNumber(address));
+    SetStatus(r.ok() ? text : "Timeout-RS-232...");
     ShowStatus();
-    return answered;
+}
+
+void ShowHeaderOutcome(const ExchangeResult& r) {
+    SetStatus(r.ok() ? "XFLASH-PAGE1 calibration-data-writing OK!" : "Timeout-RS-232...");
+    ShowStatus();
+}
+
+// What the record, the word image and the header record hold while an order goes out, as the
+// routines that send it by hand leave them.
+void NoteFlashOrder(FlashStep step, std::uint16_t address) {
+    switch (step) {
+    case FlashStep::Erase:
+        parameter[1] = ORDER_FLASH_ERASE;
+        parameter[2] = address;
+        break;
+    case FlashStep::WriteBlock:
+        parameter[1] = ORDER_FLASH_WRITE;
+        std::fill(std::begin(pp), std::end(pp), 0);
+        break;
+    case FlashStep::Header:
+        calibration[1] = ORDER_CALIB_HEADER;
+        calibration[2] = kHeaderPage;
+        std::fill(std::begin(pp), std::end(pp), 0);
+        std::copy(calibration + CALIB_H1, calibration + CALIB_H5B + 1, pp);
+        break;
+    }
+}
+
+// The panel's view of a programming run: status line, progress bar, address reached.
+void OnFlashEvent(const FlashEvent& e, void*) {
+    if (e.before) {
+        NoteFlashOrder(e.step, e.address);
+        if (e.step == FlashStep::Header) {
+            SetCtrlVal(pCalib, CAL_ADDRESS, kHeaderPage);
+            ShowText("Writing XFLASH-PAGE1-calibration-Data...");
+        } else if (e.step == FlashStep::WriteBlock && (e.address & 0xFF) == 0) {
+            SetStatus("");
+        }
+        return;
+    }
+    CountOrders(e.done - g_ordersDone);
+    const ExchangeResult& r = *e.result;
+    switch (e.step) {
+    case FlashStep::Erase:
+        ShowEraseOutcome(e.address, r);
+        break;
+    case FlashStep::Header:
+        ShowHeaderOutcome(r);
+        break;
+    case FlashStep::WriteBlock: {
+        const std::string text = PageText(static_cast<std::uint16_t>(e.address & 0xFF00));
+        SetStatus((text + (r.ok() ? " OK!" : " Error!")).c_str());
+        if (r.ok()) {
+            SetCtrlVal(pCalib, CAL_ADDRESS, e.address + kWriteBlockWords);
+        }
+        ShowStatus();
+        break;
+    }
+    }
 }
 
 // Controls that must not act while programming runs: a second run, or a table load, would
@@ -142,22 +161,6 @@ struct PanelLock {
     }
 };
 
-void ProgramTable(const std::uint16_t* table, int firstPage, bool* failed) {
-    for (int i = 0; i < kPagesPerTable; ++i) {
-        auto page = static_cast<std::uint16_t>(kFlashBase + 0x100 * (firstPage + i));
-        if (!ClearXFLASH(page)) {
-            failed[firstPage + i] = true;
-        }
-        Delay(kFlashErasePauseSec);
-    }
-    for (int i = 0; i < kPagesPerTable; ++i) {
-        auto page = static_cast<std::uint16_t>(kFlashBase + 0x100 * (firstPage + i));
-        if (!WritePage(page, table + kPageWords * i)) {
-            failed[firstPage + i] = true;
-        }
-    }
-}
-
 // The closing word of a run with failures: which pages did not get through.
 void ReportFailedPages(const bool* failed) {
     std::string pages;
@@ -179,12 +182,11 @@ void ReportFailedPages(const bool* failed) {
 } // namespace
 
 int XFlashOrderCount(int header, int tables, int loadedA, int loadedB) {
-    constexpr int kTableOrders = kPagesPerTable * (1 + kBlocksPerPage);
-    int total = header ? 2 : 0;
-    if (tables) {
-        total += (loadedA ? kTableOrders : 0) + (loadedB ? kTableOrders : 0);
-    }
-    return total;
+    FlashPlan plan;
+    plan.header = header != 0;
+    plan.tableA = tables && loadedA ? linArrayA : nullptr;
+    plan.tableB = tables && loadedB ? linArrayB : nullptr;
+    return FlashOrderCount(plan);
 }
 
 int CC_WriteXFLASHDATA(int, int, int event, void*, int, int) {
@@ -212,24 +214,18 @@ int CC_WriteXFLASHDATA(int, int, int event, void*, int, int) {
     bool failed[kPages] = {};
     {
         PanelLock lock;
+        FlashPlan plan;
+        plan.header = header;
         if (header) {
             GetCalibHeaderValues();
-            Delay(kFlashErasePauseSec);
-            if (!ClearXFLASH(kHeaderPage)) {
-                failed[1] = true;
-            }
-            Delay(kFlashErasePauseSec);
-            SetCtrlVal(pCalib, CAL_ADDRESS, kHeaderPage);
-            if (!WriteHeader()) {
-                failed[1] = true;
-            }
-            Delay(kFlashErasePauseSec);
+            std::copy(calibration + CALIB_H1, calibration + CALIB_H5B + 1,
+                      plan.headerWords.begin());
         }
-        if (doA) {
-            ProgramTable(linArrayA, PageNumber(PAGE2), failed);
-        }
-        if (doB) {
-            ProgramTable(linArrayB, PageNumber(PAGE6), failed);
+        plan.tableA = doA ? linArrayA : nullptr;
+        plan.tableB = doB ? linArrayB : nullptr;
+        const FlashReport report = ProgramXFlash(com, plan, &OnFlashEvent, nullptr);
+        for (int p = 0; p < kPages; ++p) {
+            failed[p] = !report.pages[static_cast<std::size_t>(p)].ok;
         }
     }
     g_ordersDone = -1;
@@ -252,48 +248,34 @@ int ClearXFLASH(std::uint16_t address) {
         ShowStatus();
         return 0;
     }
-    FlushQueues(com);
-    parameter[1] = ORDER_FLASH_ERASE;
-    parameter[2] = address;
-    PutWord(szWriteBuf, 0, zel::sync);
-    PutWord(szWriteBuf, 2, parameter[1]);
-    PutWord(szWriteBuf, 4, parameter[2]);
-    for (int i = 0; i < kDataWords; ++i) {
-        PutWord(szWriteBuf, 6 + 2 * i, kEraseFill);
-    }
-    char text[kStatusLen];
-    std::snprintf(text, sizeof text, "Clearing X-FLASH-PAGE: %2d ...", PageNumber(address));
-    bool answered = FlashExchange();
+    NoteFlashOrder(FlashStep::Erase, address);
+    const ExchangeResult r = ErasePage(com, address);
     CountOrders(1);
-    if (answered) {
-        SetStatus((std::string(text) + " OK!").c_str());
-    } else {
-        SetStatus("Timeout-RS-232...");
-    }
-    ShowStatus();
-    return answered ? 1 : 0;
+    ShowEraseOutcome(address, r);
+    return r.ok() ? 1 : 0;
 }
 
 int WritePageToXFLASH(std::uint16_t address, const std::uint16_t* words) {
-    return WritePage(address, words) ? 1 : 0;
+    // One page on its own, outside a programming run: its blocks, with the panel's view of each.
+    const int page = PageNumber(address);
+    bool ok = true;
+    for (int block = 0; block < kBlocksPerPage && ok; ++block) {
+        const auto at = static_cast<std::uint16_t>(address + block * kWriteBlockWords);
+        OnFlashEvent(FlashEvent{FlashStep::WriteBlock, true, at, page, 0, 0, nullptr}, nullptr);
+        const ExchangeResult r =
+            WriteFlashWords(com, at, kWriteBlockWords, words + block * kWriteBlockWords);
+        ok = r.ok();
+        OnFlashEvent(FlashEvent{FlashStep::WriteBlock, false, at, page, g_ordersDone, 0, &r},
+                     nullptr);
+    }
+    return ok ? 1 : 0;
 }
 
 int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t* words) {
-    FlushQueues(com);
-    parameter[1] = ORDER_FLASH_WRITE;
-    int n = words ? std::min<int>(count, kWriteBlockWords) : 0;
-    std::memset(szWriteBuf, 0, sizeof szWriteBuf);
-    PutWord(szWriteBuf, 0, zel::sync);
-    PutWord(szWriteBuf, 2, ORDER_FLASH_WRITE);
-    PutWord(szWriteBuf, 4, address);
-    PutWord(szWriteBuf, 6, count); // the count as given; never more than 8 words follow
-    for (int i = 0; i < n; ++i) {
-        PutWord(szWriteBuf, 8 + 2 * i, words[i]);
-    }
-    std::fill(std::begin(pp), std::end(pp), 0);
-    bool answered = FlashExchange();
+    NoteFlashOrder(FlashStep::WriteBlock, address);
+    const ExchangeResult r = WriteFlashWords(com, address, count, words);
     CountOrders(1);
-    if (!answered) {
+    if (!r.ok()) {
         SetStatus("Timeout-RS-232...");
         return 0;
     }
@@ -301,7 +283,14 @@ int WriteXFLASH(std::uint16_t address, std::uint16_t count, const std::uint16_t*
 }
 
 int WriteXFLASHCalibData() {
-    return WriteHeader() ? 1 : 0;
+    NoteFlashOrder(FlashStep::Header, kHeaderPage);
+    ShowText("Writing XFLASH-PAGE1-calibration-Data...");
+    std::uint16_t eight[8];
+    std::copy(calibration + CALIB_H1, calibration + CALIB_H5B + 1, eight);
+    const ExchangeResult r = WriteHeaderWords(com, eight);
+    CountOrders(1);
+    ShowHeaderOutcome(r);
+    return r.ok() ? 1 : 0;
 }
 
 const bool* XFlashFailedPages() {
