@@ -159,11 +159,12 @@ class TcpSerialBackend final : public SerialBackend {
         if (!sock_) {
             return;
         }
-        // Deleting a socket from inside one of its own signal handlers is unsafe; let Qt do it.
-        QTcpSocket* sock = sock_.release();
-        sock->disconnect();
-        sock->close();
-        sock->deleteLater();
+        // Deleted at once, not later: a program that closes its ports and ends runs no event
+        // loop after, and the socket must not outlive it. Safe, since the socket's signals only
+        // note activity and never call back into the serial service.
+        sock_->disconnect();
+        sock_->close();
+        sock_.reset();
     }
 
     bool lost() const override {
