@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
@@ -284,16 +285,32 @@ class NetworkSerialTest : public SimLinkTest {
         EXPECT_EQ(static_cast<unsigned char>(received[1]), 0xAA);
     }
 
+    // A refresh echoes its words: bytes 0xFF go out and come back whole (doubled on the wire
+    // under RFC 2217, which neither end may show).
+    void echoOfIac() {
+        received.clear();
+        const auto f = zelsim::makeFrame(11, 0xFFFF, {0xFF00, 0x00FF, 0xFFFF});
+        ASSERT_EQ(ComWrt(1, reinterpret_cast<const char*>(f.data()), 36), 36);
+        for (double end = Timer() + 2; received.size() < 36 && Timer() < end;) {
+            ProcessSystemEvents();
+        }
+        ASSERT_EQ(received.size(), 36u);
+        EXPECT_TRUE(std::equal(f.begin(), f.end(), received.begin(), [](std::uint8_t a, char b) {
+            return a == static_cast<std::uint8_t>(b);
+        }));
+    }
+
     // The peer closes the connection (the simulator's unplug); then a new simulator on the
     // same address.
     void lossAndReopen(std::vector<std::string> args) {
-        args.insert(args.end(), {"--tcp", "127.0.0.1:0", "--unplug-after", "1"});
+        args.insert(args.end(), {"--tcp", "127.0.0.1:0", "--unplug-after", "2"});
         startSim(args);
         const std::string address = sim->ptyPath();
         EXPECT_EQ(ComDeviceName(1), address);
         ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0) << ComOpenFailureReason(1);
         SetComTime(1, 1.5);
         lineCheck();
+        echoOfIac();
 
         for (double end = Timer() + 3; lostPorts.empty() && Timer() < end;) {
             ProcessSystemEvents();
