@@ -18,6 +18,9 @@ extern int vis; // the calibration switch is shown
 // Returns 0 after a normal end, -1 when the run-time or a panel fails, 2 for bad options.
 int WinMain(int argc, char** argv);
 void InitVars();
+// Benchmarks' hook: with ZEL_AUTORUN=SECONDS set, streams the scope that long once the window is
+// up, prints the run's figures on stderr and closes the window (see autorun.cpp).
+void StartAutorunIfAsked();
 ZEL_CALLBACK(CC_PANEL);
 ZEL_CALLBACK(CC_Timer50ms);
 ZEL_CALLBACK(CC_DropDCom);
@@ -42,6 +45,7 @@ ZEL_CALLBACK(CC_picture);
 
 // Command line.
 struct Options {
+    std::string trace;                              // --trace FILE: every frame, one line each
     std::string dir;                                // --dir DIR
     std::vector<std::pair<int, std::string>> ports; // --com N=DEVICE
     bool simulate = false;                          // --simulate

@@ -3,6 +3,7 @@
 #include "calib/calib.h"
 #include "core/state.h"
 #include "link/link.h"
+#include "link/traffic.h"
 #include "params/params.h"
 #include "params/record.h"
 #include "platform/host.h"
@@ -67,6 +68,7 @@ const char* UsageText() {
            "  --simulate         start the simulated sensor (zel-sensor-sim) and use it on the\n"
            "                     port in use\n"
            "  --sim-args \"...\"   further options for the simulated sensor\n"
+           "  --trace FILE       write every frame sent and received to FILE, one line each\n"
            "  --help             this text\n"
            "  --version          the program's version\n";
 }
@@ -100,6 +102,14 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
             }
             if (opts.dir.empty() || opts.dir.size() >= kPathLen - 16) {
                 error = "--dir: the directory name is empty or too long";
+                return false;
+            }
+        } else if (a == "--trace" || a.rfind("--trace=", 0) == 0) {
+            if (!value(opts.trace)) {
+                return false;
+            }
+            if (opts.trace.empty()) {
+                error = "--trace: the file name is empty";
                 return false;
             }
         } else if (a == "--sim-args" || a.rfind("--sim-args=", 0) == 0) {
@@ -223,6 +233,13 @@ int WinMain(int argc, char** argv) {
         }
     }
 
+    if (!opts.trace.empty()) {
+        // A trace that cannot be written is said once; the program runs on without it.
+        if (std::string traceError; !StartTrace(opts.trace, traceError)) {
+            std::fprintf(stderr, "zel-vavod: %s\n", traceError.c_str());
+        }
+    }
+
     InitRS232(com);
     WatchPortList();
 
@@ -236,9 +253,14 @@ int WinMain(int argc, char** argv) {
             CC_PANEL(pA, 0, EVENT_CLOSE, nullptr, 0, 0);
         }
     }
+    StartAutorunIfAsked();
     RunUserInterface();
 
     CloseCom(com);
+    StopTrace();
+    if (!TraceError().empty()) {
+        std::fprintf(stderr, "zel-vavod: %s\n", TraceError().c_str());
+    }
     DiscardPanel(pCalib);
     DiscardPanel(pA);
     StopSimulator();
