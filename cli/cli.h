@@ -23,6 +23,7 @@ struct CliOptions {
     bool json = false;
     bool quiet = false;
     std::string logFile;
+    std::string traceFile; // --trace FILE: every frame, one line each
     bool help = false;
     bool version = false;
     // Command options.

@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "link/exchange.h"
 #include "link/sensor.h"
+#include "link/traffic.h"
 #include "params/bands.h"
 #include "params/block_ops.h"
 #include "platform/clock.h"
@@ -1132,8 +1133,19 @@ int main(int argc, char** argv) {
     InitExchange();
     SetPortLossHandler(OnPortLost);
     std::copy_n(StartBlock0(), kBlockWordCount, g_block0.begin());
+    if (!g_opts.traceFile.empty()) {
+        // The trace is a record beside the operation: a trace that cannot be written is named,
+        // and the operation goes on and decides the exit code.
+        if (std::string traceError; !StartTrace(g_opts.traceFile, traceError)) {
+            Error(traceError);
+        }
+    }
     int code = ChoosePort() ? Run() : kExitFailed;
     ClosePort();
+    StopTrace();
+    if (!TraceError().empty()) {
+        Error(TraceError());
+    }
     StopSimulator();
     StopHeadlessRuntime();
     return Finish(code);

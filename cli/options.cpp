@@ -113,6 +113,7 @@ const char* CliUsage() {
            "  --sim-args \"...\"   further options for the simulated sensor\n"
            "  --json             one JSON object per result on stdout\n"
            "  --log FILE         append one JSON line per operation to FILE\n"
+           "  --trace FILE       write every frame sent and received to FILE, one line each\n"
            "  --quiet            no progress or informational lines\n"
            "  --help, --version\n\n"
            "Exit codes: 0 done, 1 no answer or a step failed, 2 usage, 3 a file is unreadable or "
@@ -173,6 +174,11 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
             }
         } else if (a == "--log") {
             if (!value(o.logFile)) {
+                return false;
+            }
+        } else if (a == "--trace") {
+            if (!value(o.traceFile) || o.traceFile.empty()) {
+                error = "--trace needs a file name";
                 return false;
             }
         } else if (a == "--device") {

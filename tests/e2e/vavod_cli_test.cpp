@@ -407,3 +407,28 @@ TEST(CliBuild, LinksNoGuiLibrary) {
     EXPECT_FALSE(Has(libs, "libQt6Gui")) << libs;
     EXPECT_FALSE(Has(libs, "libQt6Widgets")) << libs;
 }
+
+namespace {
+// The trace holds the frames the sensor saw, in order; one that cannot be written is named
+// and the command still does its work.
+TEST_F(CliE2E, TraceHoldsEveryFrameAndAnUnwritableOneDoesNotStopTheCommand) {
+    startSim({"--latency", "0"});
+    const std::string trace = tempDir + "/trace.txt";
+    CliRun r = onSim({"get", "--from", "ram", "--trace", trace});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> tx;
+    std::istringstream in(Slurp(trace));
+    for (std::string line; std::getline(in, line);) {
+        if (auto at = line.find(" TX "); at != std::string::npos) {
+            tx.push_back(line.substr(at + 4, line.find(" | ") - at - 4));
+        }
+    }
+    EXPECT_EQ(tx, framesReceived({"00 05", "00 02"}));
+    EXPECT_EQ(tx.size(), 2u);
+
+    r = onSim({"get", "--from", "ram", "--trace", "/dev/full"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("/dev/full: trace not written"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Reference CHA"), std::string::npos);
+}
+} // namespace
