@@ -14,6 +14,7 @@
 #include "scope/scope.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -248,11 +249,19 @@ int WinMain(int argc, char** argv) {
     SetActiveCtrl(pA, MAIN_FOCUS);
     // Diagnostics: ZEL_STARTUP_REPORT=1 prints how long start-up took; "exit" also closes.
     if (const char* report = std::getenv("ZEL_STARTUP_REPORT")) {
-        std::fprintf(stderr, "zel-vavod: main window shown after %.3f s\n", Timer() - launched);
+        // Shown means on the screen: mapped by the display server and painted once.
+        WaitForPanelOnScreen(pA, 5.0);
+        // The steady clock's reading lets a launcher time the start from its own side too.
+        const double steady =
+            std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        std::fprintf(stderr, "zel-vavod: main window shown after %.3f s (steady clock %.6f)\n",
+                     Timer() - launched, steady);
         if (std::strcmp(report, "exit") == 0) {
             CC_PANEL(pA, 0, EVENT_CLOSE, nullptr, 0, 0);
         }
     }
+    StartAutorunIfAsked();
     StartAutorunIfAsked();
     RunUserInterface();
 

@@ -7,6 +7,7 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
+#include <ctime>
 #include <memory>
 
 #ifdef Q_OS_LINUX
@@ -49,6 +50,16 @@ std::string DocumentsDir() {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
         .toLocal8Bit()
         .toStdString();
+}
+
+double ProcessCpuSeconds() {
+#ifdef _WIN32
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+#else
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+#endif
 }
 
 bool DisplayAvailable() {

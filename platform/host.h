@@ -28,6 +28,9 @@ void StopSimulator();
 // Splits a command-line-like text into words (double quotes group, backslash escapes).
 std::vector<std::string> SplitArgs(const std::string& text, bool& ok);
 
+// CPU seconds the whole process (every thread) has used so far.
+double ProcessCpuSeconds();
+
 // SIGINT and SIGTERM run `handler` from the event loop (not from the signal), so the program
 // can close the way the operator would.
 void InstallTerminationHandler(void (*handler)());

@@ -10,6 +10,10 @@
 
 #include <QSerialPortInfo>
 
+#ifdef Q_OS_LINUX
+#include <dirent.h>
+#endif
+
 #include <algorithm>
 #include <limits>
 #include <map>
@@ -123,6 +127,44 @@ std::string ComDeviceName(int port) {
     return DefaultDevice(port);
 }
 
+namespace {
+struct SerialDevice {
+    std::string path;
+    std::string name;
+};
+
+// The serial devices present. Enumerating them walks sysfs (through libudev, which without a
+// udev daemon walks the whole device tree): about 20 ms of CPU, and the shell re-checks the port
+// list every two seconds. On Linux the answer is kept until the set of tty devices changes,
+// which one listing of /sys/class/tty tells.
+const std::vector<SerialDevice>& PresentSerialDevices() {
+    static std::vector<SerialDevice> devices;
+    static std::vector<std::string> seenTtys;
+    static bool known = false;
+#ifdef Q_OS_LINUX
+    std::vector<std::string> ttys;
+    if (DIR* dir = ::opendir("/sys/class/tty")) {
+        while (const dirent* e = ::readdir(dir)) {
+            ttys.emplace_back(e->d_name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(ttys.begin(), ttys.end());
+    if (known && !ttys.empty() && ttys == seenTtys) {
+        return devices;
+    }
+    seenTtys = std::move(ttys);
+#endif
+    devices.clear();
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        // Windows: COM1 beside \\.\COM1
+        devices.push_back({info.systemLocation().toStdString(), info.portName().toStdString()});
+    }
+    known = true;
+    return devices;
+}
+} // namespace
+
 std::vector<ComPortChoice> ListComPorts(int always) {
     std::map<int, std::string> out;
     for (const auto& [n, dev] : Bindings()) {
@@ -135,9 +177,7 @@ std::vector<ComPortChoice> ListComPorts(int always) {
         out.emplace(n, DefaultDevice(n));
     }
     // Serial devices present that the default mapping reaches.
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        std::string path = info.systemLocation().toStdString();
-        std::string name = info.portName().toStdString(); // Windows: COM1 beside \\.\COM1
+    for (const auto& [path, name] : PresentSerialDevices()) {
         for (int n = 1; n <= kMaxComPort; ++n) {
             if (!out.count(n) && (DefaultDevice(n) == path || DefaultDevice(n) == name)) {
                 out[n] = DefaultDevice(n);

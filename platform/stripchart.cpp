@@ -1,93 +1,73 @@
 #include "stripchart.h"
 
-#include <QBrush>
-#include <QChart>
-#include <QChartView>
 #include <QCoreApplication>
-#include <QGraphicsLineItem>
-#include <QGraphicsRectItem>
-#include <QGraphicsSimpleTextItem>
-#include <QLineSeries>
 #include <QMouseEvent>
-#include <QPen>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPixmap>
-#include <QTimer>
 #include <QVBoxLayout>
-#include <QValueAxis>
 #include <QWheelEvent>
-#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 constexpr double kWheelStep = 1.25; // zoom factor per wheel notch
+constexpr int kMargin = 4;
+constexpr int kGap = 6;
+constexpr int kSwatch = 22; // length of a legend entry's line sample
+const QColor kText(0x30, 0x30, 0x30);
+const QColor kGrid(0xE4, 0xE4, 0xE4);
+const QColor kFrame(0xA0, 0xA0, 0xA0);
+
+// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about `parts` pieces.
+double NiceStep(double span, int parts) {
+    double raw = span / parts;
+    if (!(raw > 0) || !std::isfinite(raw)) {
+        return 1;
+    }
+    double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    double norm = raw / mag;
+    return (norm < 1.5 ? 1 : norm < 3 ? 2 : norm < 7 ? 5 : 10) * mag;
 }
+
+int DecimalsOf(double step) {
+    return step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+}
+
+// Far outside the plot a coordinate only costs the rasteriser; the clip hides it anyway.
+double ClampPx(double v) {
+    return std::clamp(v, -1.0e5, 1.0e5);
+}
+} // namespace
 
 StripChart* StripChart::embedIn(QWidget* host, int traces) {
     return new StripChart(host, traces);
 }
 
-StripChart::StripChart(QWidget* host, int traces) : QObject(host) {
-    chart_ = new QChart();
-    chart_->legend()->setAlignment(Qt::AlignTop);
-    chart_->setMargins(QMargins(4, 4, 4, 4));
-    chart_->setBackgroundRoundness(0);
-    x_ = new QValueAxis();
-    y_ = new QValueAxis();
-    x_->setRange(0, perScreen_ - 1);
-    x_->setLabelFormat("%.1f");
-    x_->setTitleText("Time since Run (s)");
-    y_->setRange(0, 1023);
-    y_->setLabelFormat("%d");
-    y_->setTickCount(5);
-    y_->setTitleText("Raw value");
-    chart_->addAxis(x_, Qt::AlignBottom);
-    chart_->addAxis(y_, Qt::AlignLeft);
+StripChart::StripChart(QWidget* host, int traces) : QWidget(host) {
+    traces_.resize(static_cast<std::size_t>(traces));
     for (int i = 0; i < traces; ++i) {
-        auto* s = new QLineSeries();
-        s->setName(QString("Trace %1").arg(i + 1));
-        chart_->addSeries(s);
-        s->attachAxis(x_);
-        s->attachAxis(y_);
-        series_.push_back(s);
+        setTrace(i, QString("Trace %1").arg(i + 1), 0x404040, 1, false);
     }
     data_.assign(static_cast<std::size_t>(traces), {});
     shownY_.assign(static_cast<std::size_t>(traces), {});
-    // A range the program did not set is the operator's zoom: kept until reset.
-    for (QValueAxis* axis : {x_, y_}) {
-        connect(axis, &QValueAxis::rangeChanged, this, [this] {
-            if (!settingRange_) {
-                zoomed_ = true;
-            }
-        });
-    }
-    fallback_.setSingleShot(true);
-    connect(&fallback_, &QTimer::timeout, this, [this] { redrawNow(); });
-    view_ = new QChartView(chart_, host);
-    view_->setRenderHint(QPainter::Antialiasing, false);
-    view_->setAccessibleName("Strip chart");
-    view_->setRubberBand(QChartView::RectangleRubberBand);
-    view_->viewport()->setMouseTracking(true);
-    view_->viewport()->installEventFilter(this);
+    auto_.x1 = perScreen_ - 1;
+    setAttribute(Qt::WA_OpaquePaintEvent); // every pixel is painted: nothing to clear first
+    setMouseTracking(true);
     // Nothing to operate in the chart by keys: Tab passes it by, as it does its host.
-    view_->setFocusPolicy(Qt::NoFocus);
-
-    cursorLine_ = new QGraphicsLineItem(chart_);
-    cursorLine_->setPen(QPen(QColor(0x40, 0x40, 0x40), 1, Qt::DotLine));
-    cursorBox_ = new QGraphicsRectItem(chart_);
-    cursorBox_->setBrush(QColor(255, 255, 240, 230));
-    cursorBox_->setPen(QPen(QColor(0x80, 0x80, 0x80)));
-    cursorLabel_ = new QGraphicsSimpleTextItem(cursorBox_);
-    for (QGraphicsItem* item :
-         {static_cast<QGraphicsItem*>(cursorLine_), static_cast<QGraphicsItem*>(cursorBox_)}) {
-        item->setZValue(100);
-        item->hide();
-    }
-
+    setFocusPolicy(Qt::NoFocus);
+    setAccessibleName(host->accessibleName().isEmpty() ? QString("Strip chart")
+                                                       : host->accessibleName());
+    setAccessibleDescription(host->toolTip());
+    frame_.setSingleShot(true);
+    frame_.setTimerType(Qt::PreciseTimer);
+    connect(&frame_, &QTimer::timeout, this, [this] { update(liveRect()); });
+    xTitle_.setText("Time since Run (s)");
+    yTitle_.setText("Raw value");
     auto* layout = new QVBoxLayout(host);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view_);
+    layout->addWidget(this);
 }
 
 void StripChart::trim() {
@@ -108,18 +88,21 @@ void StripChart::setPointsPerScreen(int n) {
     }
     perScreen_ = n;
     trim();
-    redraw();
+    refreshShown();
 }
 
 void StripChart::setTrace(int trace, const QString& name, int rgb, int width, bool dashed) {
-    if (trace < 0 || trace >= static_cast<int>(series_.size())) {
+    if (trace < 0 || trace >= static_cast<int>(traces_.size())) {
         return;
     }
-    QPen pen(QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
-    pen.setWidth(std::max(1, width));
-    pen.setStyle(dashed ? Qt::DashLine : Qt::SolidLine);
-    series_[trace]->setPen(pen);
-    series_[trace]->setName(name);
+    Trace& t = traces_[static_cast<std::size_t>(trace)];
+    t.pen = QPen(QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
+    t.pen.setWidth(std::max(1, width));
+    t.pen.setStyle(dashed ? Qt::DashLine : Qt::SolidLine);
+    t.name = name;
+    t.label.setText(name);
+    layoutChart(); // the legend's entries may need another row
+    update();
 }
 
 void StripChart::append(const double* values, int count, int skip) {
@@ -130,11 +113,11 @@ void StripChart::append(const double* values, int count, int skip) {
     int step = 1 + skip;
     int t = 0;
     for (int i = 0; i < count; i += step) {
-        data_[t].push_back(values[i]);
+        data_[static_cast<std::size_t>(t)].push_back(values[i]);
         t = (t + 1) % traces;
     }
     trim();
-    scheduleRedraw();
+    refreshShown();
 }
 
 void StripChart::setTimes(const double* seconds, int count) {
@@ -148,208 +131,443 @@ void StripChart::setPaused(bool paused) {
     }
     paused_ = paused;
     if (!paused_) {
-        redraw(); // the live history again, at once
+        refreshShown(); // the live history again, at once
+        update();
     }
 }
 
 void StripChart::resetZoom() {
     zoomed_ = false;
-    redraw();
+    auto_ = autoRange();
+    if (cursorShown_) {
+        updateCursor();
+    }
+    update();
 }
 
-bool StripChart::saveImage(const QString& path) const {
-    return view_->grab().save(path, "PNG");
+bool StripChart::saveImage(const QString& path) {
+    return grab().save(path, "PNG");
 }
 
-void StripChart::scheduleRedraw() {
-    dirty_ = true;
-    if (redrawPending_ || paused_) {
-        return;
-    }
-    // Redraw at most every kMinRedrawMs: an eye needs no more, and painting for every sample
-    // costs more than the rest of the scope loop. The redraw is queued right behind the plot,
-    // so it runs while the next request is on the line, never between a reply and the request
-    // it leads to. A slower timer catches the last samples when no more come.
-    qint64 since = sinceRedraw_.isValid() ? sinceRedraw_.elapsed() : kMinRedrawMs;
-    if (since < kMinRedrawMs) {
-        if (!fallback_.isActive()) {
-            fallback_.start(static_cast<int>(3 * kMinRedrawMs));
-        }
-        return;
-    }
-    redrawPending_ = true;
-    QMetaObject::invokeMethod(
-        this, [this] { redrawNow(); }, Qt::QueuedConnection);
-}
-
-void StripChart::redrawNow() {
-    redrawPending_ = false;
-    fallback_.stop();
-    if (!dirty_ || paused_) {
-        return;
-    }
-    dirty_ = false;
-    sinceRedraw_.restart();
-    redraw();
-}
-
-void StripChart::setRanges(double x0, double x1, double y0, double y1) {
-    settingRange_ = true;
-    if (x_->min() != x0 || x_->max() != x1) {
-        x_->setRange(x0, x1);
-    }
-    if (y_->min() != y0 || y_->max() != y1) {
-        y_->setRange(y0, y1);
-    }
-    settingRange_ = false;
-}
-
-void StripChart::redraw() {
+void StripChart::refreshShown() {
     if (paused_) {
         return;
     }
-    dirty_ = false;
-    double lo = 0, hi = 1023;
-    std::size_t n = data_.empty() ? 0 : data_[0].size();
+    const std::size_t n = data_.empty() ? 0 : data_[0].size();
     // Seconds when the scope gave them for every point, else sample numbers with the newest at
     // the right edge.
     shownX_.resize(n);
-    int offset = perScreen_ - static_cast<int>(n);
+    const int offset = perScreen_ - static_cast<int>(n);
     for (std::size_t i = 0; i < n; ++i) {
         shownX_[i] = times_.size() == n ? times_[i] : offset + static_cast<double>(i);
     }
     for (std::size_t t = 0; t < data_.size(); ++t) {
-        const auto& d = data_[t];
-        QList<QPointF> pts;
-        pts.reserve(static_cast<qsizetype>(d.size()));
-        for (std::size_t i = 0; i < d.size() && i < n; ++i) {
-            pts.append(QPointF(shownX_[i], d[i]));
-            if (std::isfinite(d[i])) {
-                lo = std::min(lo, d[i]);
-                hi = std::max(hi, d[i]);
+        shownY_[t].assign(data_[t].begin(), data_[t].end()); // keeps its storage
+    }
+    const Range before = auto_;
+    auto_ = autoRange();
+    if (cursorShown_) {
+        updateCursor();
+    }
+    if (!zoomed_ && (before.y0 != auto_.y0 || before.y1 != auto_.y1)) {
+        update(); // the value axis' labels change too
+    }
+    scheduleRepaint();
+}
+
+void StripChart::scheduleRepaint() {
+    if (frame_.isActive()) {
+        return;
+    }
+    // Samples may come faster than an eye follows; the plot catches up once per frame. The
+    // repaint itself runs from the event pump, after the loop's next request has gone out.
+    qint64 since = sincePaint_.isValid() ? sincePaint_.elapsed() : kFrameMs;
+    if (since >= kFrameMs) {
+        update(liveRect());
+    } else {
+        frame_.start(static_cast<int>(kFrameMs - since));
+    }
+}
+
+StripChart::Range StripChart::autoRange() const {
+    Range r;
+    double lo = 0, hi = 1023;
+    for (const auto& ys : shownY_) {
+        for (double v : ys) {
+            if (std::isfinite(v)) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
             }
         }
-        series_[t]->replace(pts);
-        shownY_[t] = d;
     }
-    if (!zoomed_) {
-        // 0..1023 by default; widen (to a round figure) only when values leave it.
-        if (hi > 1023) {
-            hi = std::ceil(hi / 1024.0) * 1024.0 - 1;
-        }
-        if (lo < 0) {
-            lo = std::floor(lo / 64.0) * 64.0;
-        }
-        double x0 = n >= 2 ? shownX_.front() : 0;
-        double x1 = n >= 2 ? shownX_.back() : perScreen_ - 1;
-        if (!(x1 > x0)) {
-            x1 = x0 + 1;
-        }
-        setRanges(x0, x1, lo, hi);
+    // 0..1023 by default; widen (to a round figure) only when values leave it.
+    if (hi > 1023) {
+        hi = std::ceil(hi / 1024.0) * 1024.0 - 1;
     }
+    if (lo < 0) {
+        lo = std::floor(lo / 64.0) * 64.0;
+    }
+    r.y0 = lo;
+    r.y1 = hi;
+    const std::size_t n = shownX_.size();
+    r.x0 = n >= 2 ? shownX_.front() : 0;
+    r.x1 = n >= 2 ? shownX_.back() : perScreen_ - 1;
+    if (!(r.x1 > r.x0)) {
+        r.x1 = r.x0 + 1;
+    }
+    return r;
+}
+
+void StripChart::setZoom(const Range& r) {
+    if (!(r.x1 > r.x0) || !(r.y1 > r.y0) || !std::isfinite(r.x1 - r.x0) ||
+        !std::isfinite(r.y1 - r.y0)) {
+        return;
+    }
+    zoom_ = r;
+    zoomed_ = true;
     if (cursorShown_) {
-        showCursor(cursorPos_);
+        updateCursor();
     }
+    update();
 }
 
-std::vector<std::vector<double>> StripChart::shownTraces() const {
-    std::vector<std::vector<double>> out;
-    for (QLineSeries* s : series_) {
-        std::vector<double> ys;
-        for (const QPointF& p : s->points()) {
-            ys.push_back(p.y());
+void StripChart::layoutChart() {
+    const QFontMetrics fm = fontMetrics();
+    const int lh = fm.height();
+    // Legend entries flow left to right, wrapping when the width runs out.
+    int x = 0, rows = 1;
+    const int avail = std::max(1, width() - 2 * kMargin);
+    for (const Trace& t : traces_) {
+        int w = kSwatch + 4 + fm.horizontalAdvance(t.name) + 14;
+        if (x > 0 && x + w > avail) {
+            x = 0;
+            ++rows;
         }
-        out.push_back(std::move(ys));
+        x += w;
     }
-    return out;
+    legend_ = QRect(kMargin, kMargin, avail, rows * lh + 2);
+    const int yLabelWidth = fm.horizontalAdvance("-88888");
+    yLabelRight_ = kMargin + lh + kGap + yLabelWidth;
+    const int left = yLabelRight_ + kGap;
+    const int top = legend_.bottom() + kGap + lh / 2;
+    const int bottom = height() - kMargin - 2 * lh - kGap;
+    const int right = width() - kMargin - fm.horizontalAdvance("888.8") / 2;
+    plot_ = QRect(QPoint(left, top), QPoint(std::max(left + 1, right), std::max(top + 1, bottom)));
+    xLabelY_ = plot_.bottom() + 4;
+    for (QStaticText* s : {&xTitle_, &yTitle_}) {
+        s->prepare(QTransform(), font());
+    }
+    for (Trace& t : traces_) {
+        t.label.prepare(QTransform(), font());
+    }
+    xLabels_.clear();
+    yLabels_.clear();
 }
 
-void StripChart::showCursor(QPoint viewportPos) {
-    cursorPos_ = viewportPos;
-    QPointF inChart = chart_->mapFromScene(view_->mapToScene(viewportPos));
-    QRectF area = chart_->plotArea();
-    if (shownX_.empty() || !area.contains(inChart)) {
+QRect StripChart::liveRect() const {
+    // The plot and the time axis' labels below it, which scroll with the data.
+    const int half = fontMetrics().horizontalAdvance("-888.88") / 2 + 2;
+    return QRect(
+        QPoint(plot_.left() - half, plot_.top()),
+        QPoint(std::min(width() - 1, plot_.right() + half), xLabelY_ + fontMetrics().height()));
+}
+
+double StripChart::toPx(double x) const {
+    const Range& r = view();
+    return plot_.left() + (x - r.x0) / (r.x1 - r.x0) * plot_.width();
+}
+
+double StripChart::toPy(double y) const {
+    const Range& r = view();
+    return plot_.bottom() - (y - r.y0) / (r.y1 - r.y0) * plot_.height();
+}
+
+double StripChart::fromPx(double px) const {
+    const Range& r = view();
+    return r.x0 + (px - plot_.left()) / plot_.width() * (r.x1 - r.x0);
+}
+
+double StripChart::fromPy(double py) const {
+    const Range& r = view();
+    return r.y0 + (plot_.bottom() - py) / plot_.height() * (r.y1 - r.y0);
+}
+
+const QStaticText& StripChart::tickLabel(std::map<long long, QStaticText>& cache, double value,
+                                         int decimals) {
+    const long long key = std::llround(value * 1e6) * 16 + decimals;
+    auto it = cache.find(key);
+    if (it != cache.end()) {
+        return it->second;
+    }
+    if (cache.size() > 64) {
+        cache.clear(); // labels that scrolled away long ago
+    }
+    QStaticText s(QString::number(value, 'f', decimals));
+    s.setTextFormat(Qt::PlainText);
+    s.prepare(QTransform(), font());
+    return cache.emplace(key, std::move(s)).first->second;
+}
+
+void StripChart::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutChart();
+    if (cursorShown_) {
+        updateCursor();
+    }
+}
+
+void StripChart::paintEvent(QPaintEvent* event) {
+    sincePaint_.restart();
+    const QRect dirty = event->rect();
+    QPainter p(this);
+    p.fillRect(dirty, Qt::white);
+    p.setPen(kText);
+    if (dirty.intersects(legend_)) {
+        paintLegend(p);
+    }
+    paintAxes(p, dirty);
+    p.save();
+    p.setClipRect(plot_.adjusted(0, 0, 1, 1));
+    paintTraces(p);
+    paintCursor(p);
+    p.restore();
+    p.setPen(kFrame);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(plot_);
+}
+
+void StripChart::paintLegend(QPainter& p) {
+    const QFontMetrics fm = fontMetrics();
+    const int lh = fm.height();
+    int x = 0, row = 0;
+    for (const Trace& t : traces_) {
+        int w = kSwatch + 4 + fm.horizontalAdvance(t.name) + 14;
+        if (x > 0 && x + w > legend_.width()) {
+            x = 0;
+            ++row;
+        }
+        const int left = legend_.left() + x;
+        const int mid = legend_.top() + row * lh + lh / 2;
+        p.setPen(t.pen);
+        p.drawLine(left, mid, left + kSwatch, mid);
+        p.setPen(kText);
+        p.drawStaticText(left + kSwatch + 4, legend_.top() + row * lh, t.label);
+        x += w;
+    }
+}
+
+void StripChart::paintAxes(QPainter& p, const QRect& dirty) {
+    const Range& r = view();
+    const int lh = fontMetrics().height();
+    // Value axis: labels and title only when that strip is repainted (zoom, widening).
+    const double yStep = NiceStep(r.y1 - r.y0, 5);
+    const int yDec = DecimalsOf(yStep);
+    const bool yStrip = dirty.left() < plot_.left();
+    for (double v = std::ceil(r.y0 / yStep) * yStep; v <= r.y1 + yStep * 1e-9; v += yStep) {
+        const int py = static_cast<int>(std::lround(toPy(v)));
+        p.setPen(kGrid);
+        p.drawLine(plot_.left() + 1, py, plot_.right() - 1, py);
+        if (yStrip) {
+            const QStaticText& s = tickLabel(yLabels_, std::abs(v) < yStep * 1e-9 ? 0 : v, yDec);
+            p.setPen(kText);
+            p.drawStaticText(yLabelRight_ - static_cast<int>(s.size().width()), py - lh / 2, s);
+        }
+    }
+    if (yStrip) {
+        p.save();
+        p.translate(kMargin, plot_.center().y() + yTitle_.size().width() / 2);
+        p.rotate(-90);
+        p.setPen(kText);
+        p.drawStaticText(0, 0, yTitle_);
+        p.restore();
+    }
+    // Time axis: round steps, so a label keeps its text while it scrolls across.
+    const double xStep = NiceStep(r.x1 - r.x0, 7);
+    const int xDec = std::max(1, DecimalsOf(xStep));
+    for (double v = std::ceil(r.x0 / xStep) * xStep; v <= r.x1 + xStep * 1e-9; v += xStep) {
+        const int px = static_cast<int>(std::lround(toPx(v)));
+        p.setPen(kGrid);
+        p.drawLine(px, plot_.top() + 1, px, plot_.bottom() - 1);
+        const QStaticText& s = tickLabel(xLabels_, std::abs(v) < xStep * 1e-9 ? 0 : v, xDec);
+        p.setPen(kText);
+        p.drawStaticText(px - static_cast<int>(s.size().width()) / 2, xLabelY_, s);
+    }
+    if (dirty.bottom() > xLabelY_ + lh) {
+        p.setPen(kText);
+        p.drawStaticText(plot_.center().x() - static_cast<int>(xTitle_.size().width()) / 2,
+                         xLabelY_ + lh + 2, xTitle_);
+    }
+}
+
+void StripChart::paintTraces(QPainter& p) {
+    const std::size_t n = shownX_.size();
+    for (std::size_t t = 0; t < shownY_.size() && t < traces_.size(); ++t) {
+        const auto& ys = shownY_[t];
+        p.setPen(traces_[t].pen);
+        poly_.resize(0);
+        for (std::size_t i = 0; i < n && i < ys.size(); ++i) {
+            if (!std::isfinite(ys[i])) { // a gap in the line
+                if (poly_.size() > 1) {
+                    p.drawPolyline(poly_);
+                }
+                poly_.resize(0);
+                continue;
+            }
+            poly_.append(QPointF(ClampPx(toPx(shownX_[i])), ClampPx(toPy(ys[i]))));
+        }
+        if (poly_.size() > 1) {
+            p.drawPolyline(poly_);
+        }
+    }
+    if (banding_) {
+        p.setPen(QPen(QColor(0x30, 0x60, 0xC0), 1));
+        p.setBrush(QColor(0x30, 0x60, 0xC0, 40));
+        p.drawRect(QRect(bandFrom_, bandTo_).normalized());
+        p.setBrush(Qt::NoBrush);
+    }
+}
+
+void StripChart::paintCursor(QPainter& p) {
+    if (!cursorShown_ || cursorIndex_ < 0 || cursorIndex_ >= static_cast<int>(shownX_.size())) {
+        return;
+    }
+    const int px =
+        static_cast<int>(std::lround(toPx(shownX_[static_cast<std::size_t>(cursorIndex_)])));
+    p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1, Qt::DotLine));
+    p.drawLine(px, plot_.top(), px, plot_.bottom());
+    const QFontMetrics fm = fontMetrics();
+    QRect text =
+        fm.boundingRect(QRect(0, 0, 1000, 1000), Qt::AlignLeft | Qt::AlignTop, cursorText_);
+    QRect box = text.adjusted(-4, -3, 4, 3);
+    // Beside the cursor, on the side with room.
+    const int left = px + 8 + box.width() <= plot_.right() ? px + 8 : px - 8 - box.width();
+    box.moveTo(left, plot_.top() + 4);
+    p.setPen(QColor(0x80, 0x80, 0x80));
+    p.setBrush(QColor(255, 255, 240, 230));
+    p.drawRect(box);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(kText);
+    p.drawText(box.adjusted(4, 3, -4, -3), Qt::AlignLeft | Qt::AlignTop, cursorText_);
+}
+
+void StripChart::updateCursor() {
+    if (shownX_.empty() || !plot_.contains(cursorPos_)) {
         hideCursor();
         return;
     }
-    double x = chart_->mapToValue(inChart).x();
+    const double x = fromPx(cursorPos_.x());
     auto it = std::lower_bound(shownX_.begin(), shownX_.end(), x);
     std::size_t i = static_cast<std::size_t>(it - shownX_.begin());
     if (i == shownX_.size() || (i > 0 && x - shownX_[i - 1] < shownX_[i] - x)) {
         i = i == 0 ? 0 : i - 1;
     }
     QString text = QString("t %1 s").arg(shownX_[i], 0, 'f', 3);
-    for (std::size_t t = 0; t < series_.size(); ++t) {
+    for (std::size_t t = 0; t < shownY_.size() && t < traces_.size(); ++t) {
         if (i < shownY_[t].size()) {
-            text += QString("\n%1: %2").arg(series_[t]->name()).arg(shownY_[t][i]);
+            text += QString("\n%1: %2").arg(traces_[t].name).arg(shownY_[t][i]);
         }
     }
-    cursorLabel_->setText(text);
-    double px = chart_->mapToPosition(QPointF(shownX_[i], y_->min())).x();
-    cursorLine_->setLine(px, area.top(), px, area.bottom());
-    QRectF box = cursorLabel_->boundingRect().adjusted(-4, -3, 4, 3);
-    // Beside the cursor, on the side with room.
-    double left = px + 8 + box.width() <= area.right() ? px + 8 : px - 8 - box.width();
-    cursorBox_->setRect(0, 0, box.width(), box.height());
-    cursorBox_->setPos(left, area.top() + 4);
-    cursorLabel_->setPos(4, 3);
-    cursorLine_->show();
-    cursorBox_->show();
+    cursorIndex_ = static_cast<int>(i);
+    cursorText_ = text;
     cursorShown_ = true;
+    update(plot_.adjusted(0, 0, 1, 1));
 }
 
 void StripChart::hideCursor() {
-    cursorShown_ = false;
-    cursorLine_->hide();
-    cursorBox_->hide();
+    if (cursorShown_) {
+        cursorShown_ = false;
+        update(plot_.adjusted(0, 0, 1, 1));
+    }
 }
 
-QString StripChart::cursorText() const {
-    return cursorShown_ ? cursorLabel_->text() : QString();
+QPoint StripChart::samplePos(int index) {
+    if (index < 0 || index >= static_cast<int>(shownX_.size())) {
+        return {-1, -1};
+    }
+    if (plot_.width() < 2) {
+        layoutChart();
+    }
+    const Range& r = view();
+    double px = toPx(shownX_[static_cast<std::size_t>(index)]);
+    // The newest sample sits on the plot's right edge (a pixel past its last column), which
+    // still belongs to the plot; a sample zoomed out of view stays outside.
+    if (px > plot_.right() && px < plot_.right() + 1.5) {
+        px = plot_.right();
+    }
+    return {static_cast<int>(std::lround(px)),
+            static_cast<int>(std::lround(toPy((r.y0 + r.y1) / 2)))};
 }
 
 QString StripChart::hoverSample(int index) {
     if (index < 0 || index >= static_cast<int>(shownX_.size())) {
         return {};
     }
-    double midY = (y_->min() + y_->max()) / 2;
-    QPointF inChart = chart_->mapToPosition(QPointF(shownX_[index], midY));
-    QPoint pos = view_->mapFromScene(chart_->mapToScene(inChart));
-    QMouseEvent move(QEvent::MouseMove, QPointF(pos), view_->viewport()->mapToGlobal(QPointF(pos)),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view_->viewport(), &move);
+    const QPointF pos(samplePos(index));
+    QMouseEvent move(QEvent::MouseMove, pos, mapToGlobal(pos), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(this, &move);
     return cursorText();
 }
 
-bool StripChart::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != view_->viewport()) {
-        return QObject::eventFilter(watched, event);
+void StripChart::mouseMoveEvent(QMouseEvent* event) {
+    cursorPos_ = event->position().toPoint();
+    if (banding_) {
+        bandTo_ = QPoint(std::clamp(cursorPos_.x(), plot_.left(), plot_.right()),
+                         std::clamp(cursorPos_.y(), plot_.top(), plot_.bottom()));
+        update(plot_.adjusted(0, 0, 1, 1));
     }
-    switch (event->type()) {
-    case QEvent::MouseMove:
-        showCursor(static_cast<QMouseEvent*>(event)->position().toPoint());
-        break;
-    case QEvent::Leave:
-        hideCursor();
-        break;
-    case QEvent::MouseButtonDblClick:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            resetZoom();
-            return true;
+    updateCursor();
+}
+
+void StripChart::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && plot_.contains(event->position().toPoint())) {
+        banding_ = true;
+        bandFrom_ = bandTo_ = event->position().toPoint();
+    }
+}
+
+void StripChart::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && banding_) {
+        banding_ = false;
+        const QRect band = QRect(bandFrom_, bandTo_).normalized();
+        if (band.width() > 3 && band.height() > 3) {
+            Range r;
+            r.x0 = fromPx(band.left());
+            r.x1 = fromPx(band.right());
+            r.y0 = fromPy(band.bottom());
+            r.y1 = fromPy(band.top());
+            setZoom(r);
         }
-        break;
-    case QEvent::Wheel: {
-        int steps = static_cast<QWheelEvent*>(event)->angleDelta().y() / 120;
-        if (steps != 0) {
-            chart_->zoom(std::pow(kWheelStep, steps)); // marks the chart zoomed
-            if (cursorShown_) {
-                showCursor(cursorPos_);
-            }
-        }
-        return true;
+        update(plot_.adjusted(0, 0, 1, 1));
+    } else if (event->button() == Qt::RightButton) {
+        // Zoom out: twice the span around the same centre.
+        const Range& v = view();
+        const double cx = (v.x0 + v.x1) / 2, hx = (v.x1 - v.x0);
+        const double cy = (v.y0 + v.y1) / 2, hy = (v.y1 - v.y0);
+        setZoom(Range{cx - hx, cx + hx, cy - hy, cy + hy});
     }
-    default:
-        break;
+}
+
+void StripChart::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        banding_ = false;
+        resetZoom();
     }
-    return QObject::eventFilter(watched, event);
+}
+
+void StripChart::wheelEvent(QWheelEvent* event) {
+    const int steps = event->angleDelta().y() / 120;
+    if (steps != 0) {
+        const double f = std::pow(kWheelStep, steps);
+        const Range& v = view();
+        const double cx = (v.x0 + v.x1) / 2, hx = (v.x1 - v.x0) / 2 / f;
+        const double cy = (v.y0 + v.y1) / 2, hy = (v.y1 - v.y0) / 2 / f;
+        setZoom(Range{cx - hx, cx + hx, cy - hy, cy + hy});
+    }
+    event->accept();
+}
+
+void StripChart::leaveEvent(QEvent* event) {
+    hideCursor();
+    QWidget::leaveEvent(event);
 }

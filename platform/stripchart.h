@@ -1,29 +1,31 @@
-// The strip chart: a Qt Charts view holding the last points-per-screen points of each trace,
-// with a time axis, a cursor that reads out every trace at the sample under the mouse, zoom by
-// wheel or rubber band (double click resets it), a pause for the drawing, and a PNG export.
+// The strip chart: a widget painting the last points-per-screen points of each trace with
+// QPainter, with a legend, a time axis, a cursor that reads out every trace at the sample under
+// the mouse, zoom by wheel or rubber band (right click zooms out, double click resets), a pause
+// for the drawing, and a PNG export.
+//
+// Cheap by construction, since it runs beside a 19200-baud line on shared machines: a new sample
+// only marks the plot stale; the plot and the time axis repaint at most once per display frame
+// (kFrameMs), axis labels are shaped once per value and kept, and the polyline buffers are reused.
 #pragma once
 
+#include <QColor>
 #include <QElapsedTimer>
-#include <QObject>
+#include <QPen>
 #include <QPoint>
+#include <QPolygonF>
+#include <QRect>
+#include <QStaticText>
 #include <QString>
 #include <QTimer>
+#include <QWidget>
 
+#include <map>
 #include <vector>
 
-class QChart;
-class QChartView;
-class QGraphicsLineItem;
-class QGraphicsRectItem;
-class QGraphicsSimpleTextItem;
-class QLineSeries;
-class QValueAxis;
-class QWidget;
-
-class StripChart : public QObject {
+class StripChart : public QWidget {
     Q_OBJECT
   public:
-    // Creates the chart inside a placeholder widget; the widget owns it.
+    // Creates the chart inside a placeholder widget, which it fills; the widget owns it.
     static StripChart* embedIn(QWidget* host, int traces = 8);
 
     void setPointsPerScreen(int n);
@@ -35,55 +37,101 @@ class StripChart : public QObject {
     void setTimes(const double* seconds, int count);
     void setPaused(bool paused);
     void resetZoom();
-    bool saveImage(const QString& path) const;
+    bool saveImage(const QString& path);
 
     // What the chart holds, and what it draws (they differ while paused).
     std::vector<std::vector<double>> traces() const { return data_; }
-    std::vector<std::vector<double>> shownTraces() const;
+    std::vector<std::vector<double>> shownTraces() const { return shownY_; }
     bool paused() const { return paused_; }
     bool zoomed() const { return zoomed_; }
     // Puts the mouse over shown sample `index` (oldest 0) as a real move does; returns the
     // cursor's text.
     QString hoverSample(int index);
-    QString cursorText() const;
+    QString cursorText() const { return cursorShown_ ? cursorText_ : QString(); }
+    // Where shown sample `index` is drawn (its x, the middle of the value axis), in the chart's
+    // own coordinates.
+    QPoint samplePos(int index);
+
+    // The display's pace: the plot repaints at most this often, however fast samples come.
+    static constexpr int kFrameMs = 40;
 
   protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
   private:
+    struct Trace {
+        QString name;
+        QPen pen;
+        QStaticText label;
+    };
+    struct Range {
+        double x0 = 0, x1 = 1, y0 = 0, y1 = 1023;
+    };
+
     StripChart(QWidget* host, int traces);
-    void redraw();
-    // Plots arrive from the scope loop between a reply and the next request; the series update
-    // is costly, so it runs from the event pump once, however many plots came in between.
-    void scheduleRedraw();
-    void redrawNow();
     void trim();
-    void setRanges(double x0, double x1, double y0, double y1);
-    void showCursor(QPoint viewportPos);
+    // Takes the held data as the drawn data (unless paused) and asks for a repaint.
+    void refreshShown();
+    void scheduleRepaint();
+    Range autoRange() const;
+    const Range& view() const { return zoomed_ ? zoom_ : auto_; }
+    void setZoom(const Range& r);
+    void layoutChart();
+    // The part that changes with the data: plot area and time axis.
+    QRect liveRect() const;
+    double toPx(double x) const;
+    double toPy(double y) const;
+    double fromPx(double px) const;
+    double fromPy(double py) const;
+    // The label of `value`, shaped once and kept while the axis shows it.
+    const QStaticText& tickLabel(std::map<long long, QStaticText>& cache, double value,
+                                 int decimals);
+    void paintAxes(QPainter& p, const QRect& dirty);
+    void paintLegend(QPainter& p);
+    void paintTraces(QPainter& p);
+    void paintCursor(QPainter& p);
+    void updateCursor();
     void hideCursor();
 
-    QChart* chart_;
-    QChartView* view_;
-    QValueAxis* x_;
-    QValueAxis* y_;
-    std::vector<QLineSeries*> series_;
+    std::vector<Trace> traces_;
     std::vector<std::vector<double>> data_;
     std::vector<double> times_;
-    // The points as last drawn, for the cursor.
+    // The points as drawn, for the cursor; kept while paused.
     std::vector<double> shownX_;
     std::vector<std::vector<double>> shownY_;
-    QGraphicsLineItem* cursorLine_ = nullptr;
-    QGraphicsRectItem* cursorBox_ = nullptr;
-    QGraphicsSimpleTextItem* cursorLabel_ = nullptr;
-    QPoint cursorPos_;
-    bool cursorShown_ = false;
+    QPolygonF poly_; // reused for every trace and frame
     int perScreen_ = 100;
     bool paused_ = false;
     bool zoomed_ = false;
-    bool settingRange_ = false;
-    bool redrawPending_ = false;
-    QElapsedTimer sinceRedraw_;
-    QTimer fallback_;
-    bool dirty_ = false;
-    static constexpr qint64 kMinRedrawMs = 100;
+    Range auto_;
+    Range zoom_;
+
+    // Layout, from the size and font.
+    QRect plot_;
+    QRect legend_;
+    int xLabelY_ = 0;
+    int yLabelRight_ = 0;
+    QStaticText xTitle_;
+    QStaticText yTitle_;
+    std::map<long long, QStaticText> xLabels_;
+    std::map<long long, QStaticText> yLabels_;
+
+    // Repaint pacing.
+    QElapsedTimer sincePaint_;
+    QTimer frame_;
+
+    // Cursor and rubber band, in widget coordinates.
+    bool cursorShown_ = false;
+    QPoint cursorPos_;
+    int cursorIndex_ = -1;
+    QString cursorText_;
+    bool banding_ = false;
+    QPoint bandFrom_, bandTo_;
 };

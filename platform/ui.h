@@ -91,6 +91,9 @@ int InstallPanelCallback(int panel, CtrlCallbackPtr callback, void* callbackData
 const char* UiLastError();
 
 int DisplayPanel(int panel);
+// Pumps events until a displayed top-level panel is on the screen (its window exposed, hence
+// painted once) or `limitSeconds` pass. 1 when it is, 0 when not, or a negative error.
+int WaitForPanelOnScreen(int panel, double limitSeconds);
 int HidePanel(int panel);
 int DiscardPanel(int panel);
 int SetActivePanel(int panel);

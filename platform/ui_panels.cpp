@@ -27,6 +27,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QUiLoader>
+#include <QWindow>
 
 #include <memory>
 #include <string>
@@ -254,6 +255,22 @@ int DisplayPanel(int panel) {
     p->widget->show();
     p->widget->raise();
     return 0;
+}
+
+int WaitForPanelOnScreen(int panel, double limitSeconds) {
+    Panel* p = FindPanel(panel);
+    if (!p) {
+        return UIE_BAD_HANDLE;
+    }
+    const double end = Timer() + limitSeconds;
+    auto onScreen = [w = p->widget] {
+        QWindow* win = w ? w->window()->windowHandle() : nullptr;
+        return win && win->isExposed();
+    };
+    while (!onScreen() && Timer() < end) {
+        ProcessSystemEvents();
+    }
+    return onScreen() ? 1 : 0;
 }
 
 int HidePanel(int panel) {

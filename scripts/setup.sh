@@ -6,7 +6,7 @@ preset="${1:?preset}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(cmake ninja-build g++ pkg-config
-          qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-tools-dev qt6-tools-dev-tools
+          qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools
           libqt6opengl6-dev libxkbcommon-dev libgl-dev
           libgtest-dev libgmock-dev
           xvfb xauth xdotool imagemagick

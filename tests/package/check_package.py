@@ -54,7 +54,7 @@ def check_control(deb, version):
     check(len(fields["Description"].splitlines()) > 1, "description with a long part")
     depends = fields["Depends"]
     for lib in ("libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6serialport6",
-                "libqt6charts6", "libqt6uitools6"):
+                "libqt6uitools6"):
         check(re.search(r"(^|, )%s\b" % lib, depends) is not None, "depends on " + lib)
 
 

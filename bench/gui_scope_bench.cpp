@@ -1,0 +1,210 @@
+// The live scope as the operator gets it: zel-vavod on the X display in $DISPLAY (bench/run
+// starts Xvfb when there is none), with the chart drawn, against its simulated sensor at 19200
+// baud. The program's ZEL_AUTORUN hook presses Run once the window is up and Stop after the
+// run's seconds, then prints the CPU its whole process used meanwhile and the samples plotted.
+// Cases: plain; with the accessibility bridge on (a private D-Bus session and
+// QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1); with Record on; with the cursor's read-out shown (the
+// mouse held over the chart, moved there with xdotool).
+// Prints one JSON line per case, medians over the runs.
+// Usage: bench_scope_gui [--seconds N] [--runs N] [--exe PATH] [CASE...]
+//   (default 20 s, 1 run, all cases; --exe: another build's zel-vavod, for comparisons)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Case {
+    const char* name;
+    bool accessibility;
+    bool record;
+    bool cursor;
+};
+
+constexpr Case kCases[] = {
+    {"plain", false, false, false},
+    {"accessibility", true, false, false},
+    {"record", false, true, false},
+    {"cursor", false, false, true},
+};
+
+struct Run {
+    double seconds = 0;
+    double cpuPercent = -1;
+    double rate = 0;
+};
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p)) {
+            out += buf;
+        }
+        ::pclose(p);
+    }
+    return out;
+}
+
+// Puts the mouse over the middle of the plot once the main window is mapped.
+void HoldMouseOverChart() {
+    std::string id;
+    for (int i = 0; i < 100 && id.empty(); ++i) {
+        id =
+            Capture("xdotool search --onlyvisible --name '^ZEL-A-2X-Vavod$' 2>/dev/null | head -1");
+        while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) {
+            id.pop_back();
+        }
+        if (id.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    if (id.empty()) {
+        std::fprintf(stderr, "bench_scope_gui: main window not found for the cursor\n");
+        return;
+    }
+    // The chart fills the right-hand part of the window, below the scope's controls.
+    std::string geometry = Capture("xdotool getwindowgeometry " + id);
+    int w = 0, h = 0;
+    if (auto at = geometry.find("Geometry: "); at != std::string::npos) {
+        std::sscanf(geometry.c_str() + at + 10, "%dx%d", &w, &h);
+    }
+    int x = w > 0 ? w * 75 / 100 : 880, y = h > 0 ? h * 55 / 100 : 420;
+    std::string move = "xdotool mousemove --window " + id + " " + std::to_string(x) + " " +
+                       std::to_string(y) + " >/dev/null 2>&1";
+    if (std::system(move.c_str()) != 0) {
+        std::fprintf(stderr, "bench_scope_gui: xdotool mousemove failed\n");
+    }
+}
+
+const char* g_exe = ZEL_VAVOD_EXE;
+
+Run RunOnce(const Case& c, double seconds, const std::string& dir) {
+    std::string err = dir + "/stderr.txt";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!std::freopen(err.c_str(), "w", stderr) || !std::freopen("/dev/null", "w", stdout)) {
+            ::_exit(126);
+        }
+        ::unsetenv("QT_QPA_PLATFORM");
+        ::setenv("ZEL_AUTORUN", std::to_string(seconds).c_str(), 1);
+        if (c.record) {
+            ::setenv("ZEL_AUTORUN_RECORD", "1", 1);
+        }
+        if (c.accessibility) {
+            ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1);
+            // As on a desktop with accessibility on: the session's accessibility bus is up
+            // before the program starts, and Qt's bridge registers the window on it.
+            const char* script = "/usr/libexec/at-spi-bus-launcher --launch-immediately & "
+                                 "sleep 0.3; exec \"$0\" \"$@\"";
+            ::execlp("dbus-run-session", "dbus-run-session", "--", "sh", "-c", script, g_exe,
+                     "--simulate", "--sim-args", "--latency 0", "--dir", dir.c_str(),
+                     static_cast<char*>(nullptr));
+        } else {
+            ::unsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+            ::execl(g_exe, g_exe, "--simulate", "--sim-args", "--latency 0", "--dir", dir.c_str(),
+                    static_cast<char*>(nullptr));
+        }
+        ::_exit(127);
+    }
+    if (c.cursor) {
+        HoldMouseOverChart();
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (c.cursor) {
+        // Out of the way of the next case.
+        if (std::system("xdotool mousemove 0 0 >/dev/null 2>&1") != 0) {
+            std::fprintf(stderr, "bench_scope_gui: xdotool mousemove failed\n");
+        }
+    }
+    Run r;
+    std::ifstream in(err);
+    std::string line;
+    while (std::getline(in, line)) {
+        long samples = 0;
+        if (auto at = line.find("zel-vavod: autorun "); at != std::string::npos) {
+            double cpu = 0;
+            std::sscanf(line.c_str() + at,
+                        "zel-vavod: autorun %lf s, cpu %lf s (%lf %% of a core), %ld", &r.seconds,
+                        &cpu, &r.cpuPercent, &samples);
+            r.rate = r.seconds > 0 ? static_cast<double>(samples) / r.seconds : 0;
+        } else if (line.find("QStandardPaths") == std::string::npos &&
+                   line.find("dbus-daemon") == std::string::npos) {
+            std::fprintf(stderr, "  %s\n", line.c_str());
+        }
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || r.cpuPercent < 0) {
+        std::fprintf(stderr, "bench_scope_gui: %s run failed (status %d)\n", c.name, status);
+        std::exit(1);
+    }
+    return r;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 20;
+    int runs = 1;
+    std::vector<std::string> only;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+            seconds = std::max(2.0, std::atof(argv[++i]));
+        } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+            runs = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--exe") == 0 && i + 1 < argc) {
+            g_exe = argv[++i];
+        } else if (argv[i][0] != '-') {
+            only.emplace_back(argv[i]);
+        } else {
+            std::fprintf(
+                stderr, "usage: bench_scope_gui [--seconds N] [--runs N] [--exe PATH] [CASE...]\n");
+            return 2;
+        }
+    }
+    if (!std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "bench_scope_gui: needs an X display (bench/run starts Xvfb)\n");
+        return 2;
+    }
+    char tmpl[] = "/tmp/zel-bench-gui-XXXXXX";
+    const char* made = ::mkdtemp(tmpl);
+    if (!made) {
+        return 1;
+    }
+    std::string dir = made;
+    const double lineLimit = 19200.0 / 10.0 / 72.0;
+    for (const Case& c : kCases) {
+        if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) {
+            continue;
+        }
+        std::vector<double> cpu, rate;
+        for (int i = 0; i < runs; ++i) {
+            Run r = RunOnce(c, seconds, dir);
+            cpu.push_back(r.cpuPercent);
+            rate.push_back(r.rate);
+        }
+        double rateMedian = Median(rate);
+        std::printf("{\"bench\":\"scope_gui\",\"case\":\"%s\",\"samples_per_s\":%.2f,"
+                    "\"line_limit\":%.2f,\"ratio\":%.4f,\"cpu_percent_of_one_core\":%.2f,"
+                    "\"cpu_min\":%.2f,\"cpu_max\":%.2f,\"seconds\":%.0f,\"runs\":%d}\n",
+                    c.name, rateMedian, lineLimit, rateMedian / lineLimit, Median(cpu),
+                    *std::min_element(cpu.begin(), cpu.end()),
+                    *std::max_element(cpu.begin(), cpu.end()), seconds, runs);
+        std::fflush(stdout);
+    }
+    std::string clean = "rm -rf '" + dir + "'";
+    return std::system(clean.c_str()) == 0 ? 0 : 1;
+}
