@@ -31,7 +31,10 @@ void FillPortSelector(int current) {
     std::vector<std::string> labels;
     for (const auto& p : ports) {
         values.push_back(p.number);
+        // An adapter is also shown by its stable name, the one that survives replugging.
+        std::string stable = p.stableName.substr(p.stableName.find_last_of('/') + 1);
         labels.push_back("COM" + std::to_string(p.number) + "  " + p.device +
+                         (stable.empty() || stable == p.device ? "" : "  " + stable) +
                          (p.number == g_lostPort ? "  (lost)" : ""));
     }
     std::vector<const char*> ptrs;

@@ -199,7 +199,7 @@ bool OpenPort() {
     if (r < 0) {
         std::string why = ComOpenFailureReason(com);
         Fail(std::string(ComOpenErrorText(r)) + ": " + PortName(com) +
-             (why.empty() ? "" : " (" + why + ")"));
+             (why.empty() ? "" : ": " + why));
         return false;
     }
     g_portOpen = true;

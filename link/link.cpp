@@ -3,6 +3,7 @@
 #include "link/frames.h"
 #include "params/params.h"
 #include "params/record.h"
+#include "platform/port_trouble.h"
 #include "platform/serial.h"
 #include "platform/textfile.h"
 #include "platform/ui.h"
@@ -70,7 +71,13 @@ int OpenLinkPort(int port) {
     }
     int r = OpenLine(port);
     if (r < 0) {
-        SetStatus(ComOpenErrorText(r));
+        // The documented message, and the cause where the system tells it ("Cannot open port:
+        // permission denied (group dialout)"); the cure is in the command line's longer line.
+        std::string text = ComOpenErrorText(r);
+        if (std::string why = TroubleCause(ComOpenFailureReason(port)); !why.empty()) {
+            text += ": " + why;
+        }
+        SetStatus(text.c_str());
         ShowStatus();
         return r;
     }

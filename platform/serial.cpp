@@ -4,9 +4,10 @@
 
 #include "core/timing.h"
 
+#include "clock.h"
 #include "internal.h"
+#include "port_trouble.h"
 #include "serial_backend.h"
-#include "ui.h"
 
 #include <QSerialPortInfo>
 
@@ -190,7 +191,8 @@ std::vector<ComPortChoice> ListComPorts(int always) {
     }
     std::vector<ComPortChoice> list;
     for (const auto& [n, dev] : out) {
-        list.push_back({n, dev});
+        list.push_back(
+            {n, dev, platform_internal::IsNetworkAddress(dev) ? "" : StableDeviceName(dev)});
     }
     return list;
 }

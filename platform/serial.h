@@ -66,6 +66,9 @@ std::string ComDeviceName(int port);
 struct ComPortChoice {
     int number;
     std::string device;
+    // The adapter's stable name (/dev/serial/by-id/...: maker, model, serial number), which
+    // stays the same across replugging; "" when it has none.
+    std::string stableName = {};
 };
 // Port numbers worth offering: bound ports, the default mapping of serial devices present,
 // and `always` (the port in use), each with its device, ordered by number.

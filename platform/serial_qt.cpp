@@ -1,11 +1,13 @@
 // The system's serial devices, on QSerialPort.
 #include "internal.h"
+#include "port_trouble.h"
 #include "serial.h"
 #include "serial_backend.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +19,15 @@
 #endif
 
 namespace {
+
+// The serial devices the system lists, for a message about one that is missing.
+std::vector<std::string> PresentDevices() {
+    std::vector<std::string> list;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        list.push_back(info.systemLocation().toStdString());
+    }
+    return list;
+}
 
 int MapOpenError(QSerialPort::SerialPortError e) {
     switch (e) {
@@ -44,14 +55,21 @@ class QtSerialBackend final : public SerialBackend {
     ~QtSerialBackend() override { close(); }
 
     int open(const SerialSettings& s) override {
+        trouble_.clear();
         if (!QFileInfo::exists(QString::fromStdString(device_))) {
 #ifndef _WIN32
+            trouble_ = DescribeOpenTrouble(device_, PresentDevices());
             return kComNoSerialPort;
 #endif
         }
         auto qp = std::make_unique<QSerialPort>();
         qp->setPortName(QString::fromStdString(device_));
         if (!qp->open(QIODevice::ReadWrite)) {
+            // The port could not be had: say why, as far as the system tells.
+            trouble_ = DescribeOpenTrouble(device_, PresentDevices());
+            if (trouble_.empty() && qp->error() == QSerialPort::PermissionError) {
+                trouble_ = "in use by another program";
+            }
             return MapOpenError(qp->error());
         }
         bool ok = qp->setBaudRate(static_cast<qint32>(s.baudRate)) &&
@@ -81,6 +99,10 @@ class QtSerialBackend final : public SerialBackend {
         });
         qp_ = std::move(qp);
         return 0;
+    }
+
+    std::string failureReason() const override {
+        return trouble_;
     }
 
     void close() override {
@@ -220,6 +242,7 @@ class QtSerialBackend final : public SerialBackend {
     }
 
     std::string device_;
+    std::string trouble_; // why the last open failed, in words
     std::unique_ptr<QSerialPort> qp_;
     bool lost_ = false;
 };

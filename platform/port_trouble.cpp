@@ -1,0 +1,132 @@
+#include "port_trouble.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QtGlobal>
+
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+#ifdef Q_OS_LINUX
+std::string RealPath(const std::string& path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+// The processes holding the device open, as "name (PID n)"; at most a few, the scan bounded.
+std::vector<std::string> Holders(const std::string& device) {
+    std::vector<std::string> found;
+    const std::string target = RealPath(device);
+    DIR* proc = ::opendir("/proc");
+    if (!proc) {
+        return found;
+    }
+    int scanned = 0;
+    while (dirent* e = ::readdir(proc)) {
+        if (e->d_name[0] < '1' || e->d_name[0] > '9' || ++scanned > 4096 || found.size() >= 3) {
+            continue;
+        }
+        const std::string pid = e->d_name;
+        if (pid == std::to_string(::getpid())) {
+            continue;
+        }
+        const std::string fdDir = "/proc/" + pid + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (!fds) {
+            continue; // another user's process: not ours to look into
+        }
+        bool holds = false;
+        while (dirent* f = ::readdir(fds)) {
+            char link[PATH_MAX];
+            const std::string path = fdDir + "/" + f->d_name;
+            const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+            if (n > 0) {
+                link[n] = '\0';
+                holds = holds || target == link;
+            }
+        }
+        ::closedir(fds);
+        if (holds) {
+            std::string name;
+            std::ifstream comm("/proc/" + pid + "/comm");
+            std::getline(comm, name);
+            found.push_back((name.empty() ? "a program" : name) + " (PID " + pid + ")");
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+#endif
+} // namespace
+
+std::string DescribeOpenTrouble(const std::string& device,
+                                const std::vector<std::string>& present) {
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) {
+            return {};
+        }
+        std::string list;
+        for (const std::string& p : present) {
+            if (p != device && list.size() < 200) {
+                list += (list.empty() ? "" : ", ") + p;
+            }
+        }
+        return "no such device (present: " + (list.empty() ? std::string("none") : list) + ")";
+    }
+    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        const group* g = ::getgrgid(st.st_gid);
+        const std::string name = g && g->gr_name ? g->gr_name : std::to_string(st.st_gid);
+        return "permission denied (group " + name + "); to get access: sudo usermod -aG " + name +
+               " $USER, then log in again";
+    }
+    const std::vector<std::string> holders = Holders(device);
+    if (!holders.empty()) {
+        std::string list;
+        for (const std::string& h : holders) {
+            list += (list.empty() ? "" : ", ") + h;
+        }
+        return "in use by " + list;
+    }
+    return {};
+#else
+    (void)present;
+    if (!QFileInfo::exists(QString::fromStdString(device))) {
+        return "no such device";
+    }
+    return {};
+#endif
+}
+
+std::string TroubleCause(const std::string& trouble) {
+    const auto cut = trouble.find("; ");
+    return cut == std::string::npos ? trouble : trouble.substr(0, cut);
+}
+
+std::string StableDeviceName(const std::string& device) {
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    if (!byId.exists()) {
+        return {};
+    }
+    const QString target = QFileInfo(QString::fromStdString(device)).canonicalFilePath();
+    if (target.isEmpty()) {
+        return {};
+    }
+    const auto entries = byId.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& e : entries) {
+        if (e.canonicalFilePath() == target) {
+            return e.absoluteFilePath().toStdString();
+        }
+    }
+    return {};
+}
