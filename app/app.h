@@ -55,6 +55,9 @@ struct Options {
     std::string simArgs;                            // --sim-args "..."
     bool help = false;
     bool version = false;
+    // --html-to-pdf IN OUT, not in the usage text: the command-line tool's way to a PDF report
+    // without linking Qt Gui itself.
+    std::string htmlIn, pdfOut;
 };
 // Parses the options; returns false with one line in `error` for bad input.
 bool ParseOptions(int argc, char** argv, Options& opts, std::string& error);

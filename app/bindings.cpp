@@ -26,6 +26,8 @@ const CtrlBinding kMain[] = {
     {MAIN_BTNSEND, "sendButton", CC_BTNSend},
     {MAIN_BTNGET, "getButton", CC_BTNGet},
     {MAIN_BTNCOMPARE, "compareButton", CC_BTNCompare},
+    {MAIN_BTNHISTORY, "historyButton", CC_BTNHistory},
+    {MAIN_BTNREPORT, "reportButton", CC_BTNReport},
     {MAIN_SETTING0, "setting0", CC_ParamField},
     {MAIN_REFA, "referenceA", CC_ParamField},
     {MAIN_REFB, "referenceB", CC_ParamField},

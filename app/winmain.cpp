@@ -7,6 +7,7 @@
 #include "params/params.h"
 #include "params/record.h"
 #include "platform/host.h"
+#include "platform/pdf.h"
 #include "platform/serial.h"
 #include "platform/textfile.h"
 #include "platform/ui.h"
@@ -117,6 +118,13 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
             if (!value(opts.simArgs)) {
                 return false;
             }
+        } else if (a == "--html-to-pdf") {
+            if (i + 2 >= argc) {
+                error = "--html-to-pdf needs IN.html OUT.pdf";
+                return false;
+            }
+            opts.htmlIn = argv[++i];
+            opts.pdfOut = argv[++i];
         } else if (a == "--com") {
             if (i + 1 >= argc) {
                 error = "--com needs N=DEVICE";
@@ -161,6 +169,9 @@ int WinMain(int argc, char** argv) {
     if (opts.version) {
         std::printf("zel-vavod %s\n", szSoftversion);
         return 0;
+    }
+    if (!opts.htmlIn.empty()) {
+        return ConvertHtmlFileToPdf(argc, argv, opts.htmlIn, opts.pdfOut);
     }
     if (!DisplayAvailable()) {
         std::fprintf(stderr, "zel-vavod: no display found; run it in a desktop session, or "

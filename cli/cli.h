@@ -31,6 +31,7 @@ struct CliOptions {
     int block = 0;
     std::string output; // get -o
     std::vector<std::pair<int, unsigned>> sets;
+    long long historyId = 0;                                     // send --history ID
     std::vector<std::pair<std::string, std::string>> headerSets; // flash --set NAME=VALUE
     double seconds = 0;
     long samples = 0;

@@ -10,6 +10,8 @@
 #include "link/traffic.h"
 #include "params/bands.h"
 #include "params/block_ops.h"
+#include "params/history.h"
+#include "params/service_report.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/host.h"
@@ -26,6 +28,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,7 @@ constexpr int kBlockWordCount = static_cast<int>(std::tuple_size_v<BlockWords>);
 Image g_block0{};
 Image g_block1{};
 std::uint16_t g_hardware = 0;
+bool g_hardwareRead = false;
 
 // ---- output ----
 
@@ -250,6 +254,7 @@ bool Identify() {
     if (hw.reply.kind == REPLY_STANDARD) {
         g_hardware = HardwareTypeOf(hw);
     }
+    g_hardwareRead = hw.ok();
     FirmwareResult fw = ReadFirmware(com, g_block0.data(), g_hardware);
     bool fwOk = fw.outcome == Outcome::Answered;
     g_log.identified = hw.ok() || fwOk;
@@ -279,6 +284,38 @@ bool LostReported() {
         return true;
     }
     return false;
+}
+
+// ---- history ----
+
+// The sensor as this run knows it: hardware type and firmware text only once they were read.
+SensorIdentity CliSensor() {
+    SensorIdentity s;
+    s.port = com;
+    s.device = ComDeviceName(com);
+    s.hardware = g_hardwareRead ? static_cast<int>(g_hardware) : -1;
+    s.firmware = g_log.identified ? g_log.firmware : "";
+    return s;
+}
+
+// Each history problem is told once a run; it never changes the command's outcome.
+void TellHistory(const std::string& notice, const std::string& error) {
+    static std::set<std::string> told;
+    for (const std::string& line : {notice, error}) {
+        if (!line.empty() && told.insert(line).second) {
+            Error(line);
+        }
+    }
+}
+
+void Record(SetDirection direction, SetMemory memory, int block, const std::uint16_t* words,
+            const std::string& file = "") {
+    const HistoryNote note = RecordSet(CliSensor(), direction, memory, block, words, file);
+    TellHistory(note.notice, note.error);
+}
+
+SetMemory SetMemoryOf(int memory) {
+    return memory == kMemoryEeprom ? SetMemory::Eeprom : SetMemory::Ram;
 }
 
 // ---- parameter blocks ----
@@ -324,6 +361,7 @@ bool GetBlock(int memory, int block) {
         return false;
     }
     std::copy_n(r.reply.words.begin(), kBlockWordCount, BlockInHand(block).begin());
+    Record(SetDirection::Got, SetMemoryOf(memory), block, r.reply.words.data());
     return true;
 }
 
@@ -335,6 +373,7 @@ bool LoadParams(const std::string& path) {
         return false;
     }
     std::copy_n(file.words.begin(), kBlockWordCount, g_block0.begin());
+    Record(SetDirection::Loaded, SetMemory::File, 0, file.words.data(), path);
     return true;
 }
 
@@ -351,6 +390,7 @@ int CmdInfo() {
     if (hwr.reply.kind == REPLY_STANDARD) {
         g_hardware = HardwareTypeOf(hwr);
     }
+    g_hardwareRead = hwr.ok();
     if (!hwr.ok()) {
         Fail("Error reading HARDWARE-info!", hwr);
     }
@@ -404,6 +444,7 @@ int CmdGet() {
                  (colon == std::string::npos ? error : error.substr(colon + 2)));
             return kExitFailed;
         }
+        Record(SetDirection::Saved, SetMemory::File, 0, file.data(), g_opts.output);
         Note("Saved block 0 from " + g_opts.from + " to " + g_opts.output);
     }
     if (g_opts.json) {
@@ -421,16 +462,45 @@ int CmdGet() {
     return kExitOk;
 }
 
+// Block 0 of a history entry into the words in hand; false (reported) when there is none.
+bool TakeHistoryEntry(long long id) {
+    const std::string path = HistoryFilePath();
+    const HistoryFile h = ReadHistory(path);
+    TellHistory(h.notice, "");
+    if (!h.error.empty()) {
+        Fail(h.error);
+        return false;
+    }
+    const HistoryRecord* e = FindHistoryEntry(h.records, id);
+    if (!e) {
+        Fail("history entry " + std::to_string(id) + " not found in " + path);
+        return false;
+    }
+    if (e->block != 0) {
+        Fail("history entry " + std::to_string(id) + " holds block 1; send takes block 0");
+        return false;
+    }
+    std::copy(e->words.begin(), e->words.end(), g_block0.begin());
+    return true;
+}
+
 int CmdSend() {
-    // A file is read and checked before the port is opened: a bad file sends nothing.
+    // A file or an entry is read and checked before the port is opened: a bad one sends nothing.
     if (!g_opts.args.empty() && !LoadParams(g_opts.args[0])) {
+        return kExitFile;
+    }
+    if (g_opts.historyId > 0 && !TakeHistoryEntry(g_opts.historyId)) {
         return kExitFile;
     }
     if (!Connect()) {
         return kExitFailed;
     }
     int memory = MemoryOf(g_opts.to);
-    if (g_opts.args.empty()) {
+    if (g_opts.historyId > 0) {
+        for (const auto& [index, value] : g_opts.sets) {
+            g_block0[static_cast<std::size_t>(index)] = static_cast<std::uint16_t>(value);
+        }
+    } else if (g_opts.args.empty()) {
         if (!GetBlock(memory, 0)) {
             return kExitFailed;
         }
@@ -443,6 +513,7 @@ int CmdSend() {
         Fail(r.outcome == Outcome::PortLost ? PortLostText() : "Timeout-RS-232...", r);
         return kExitFailed;
     }
+    Record(SetDirection::Sent, SetMemoryOf(memory), 0, g_block0.data());
     if (g_opts.json) {
         Json j;
         j.add("command", "send").add("to", g_opts.to).raw("words", BlockJson(g_block0, 0));
@@ -500,6 +571,140 @@ int CmdDiff() {
         Result(j);
     }
     return differ == 0 ? kExitOk : kExitFailed;
+}
+
+// ---- history and report ----
+
+std::string HistoryEntryJson(const HistoryRecord& e) {
+    Json j;
+    j.add("command", "history").add("id", e.id).add("time", e.time).add("port", e.port);
+    j.add("device", e.device);
+    j.raw("hardware", e.hardware < 0 ? "null" : std::to_string(e.hardware));
+    j.raw("firmware", e.firmware.empty() ? "null" : Json::quote(e.firmware));
+    j.add("direction", e.direction).add("memory", e.memory);
+    j.raw("file", e.file.empty() ? "null" : Json::quote(e.file));
+    j.add("block", e.block);
+    Image words{};
+    std::copy(e.words.begin(), e.words.end(), words.begin());
+    j.raw("words", BlockJson(words, e.block));
+    return j.str();
+}
+
+int CmdHistory() {
+    const HistoryFile h = ReadHistory(HistoryFilePath());
+    TellHistory(h.notice, "");
+    if (!h.error.empty()) {
+        Fail(h.error);
+        return kExitFile;
+    }
+    for (const HistoryRecord& e : h.records) {
+        if (g_opts.json) {
+            Out(HistoryEntryJson(e) + "\n");
+            continue;
+        }
+        char line[512];
+        std::snprintf(line, sizeof line, "%5lld  %s  %-6s  %-6s  block %d  COM%d %s  hw %s  %s\n",
+                      e.id, LocalTimeText(e.unixTime).c_str(), e.direction.c_str(),
+                      e.memory.c_str(), e.block, e.port, e.device.c_str(),
+                      e.hardware < 0 ? "-" : std::to_string(e.hardware).c_str(),
+                      e.firmware.empty() ? "-" : e.firmware.c_str());
+        std::string text = line;
+        if (!e.file.empty()) {
+            text += "       file " + e.file + "\n";
+        }
+        text += "      ";
+        for (std::uint16_t w : e.words) {
+            text += " " + std::to_string(w);
+        }
+        Out(text + "\n");
+    }
+    if (!g_opts.json && h.records.empty()) {
+        Note("No parameter sets in " + HistoryFilePath());
+    }
+    return kExitOk;
+}
+
+bool EndsWith(const std::string& s, const std::string& end) {
+    if (s.size() < end.size()) {
+        return false;
+    }
+    return std::equal(end.rbegin(), end.rend(), s.rbegin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+    });
+}
+
+// The report as PDF: the window program lays it out (Qt Gui), so this tool stays free of it.
+bool WritePdfThroughWindowProgram(const std::string& html, const std::string& path) {
+    const std::string temp = path + ".part.html";
+    std::string error;
+    if (!WriteFileAtomic(temp, html, &error)) {
+        Fail(path + ": cannot be written (" + error + ")");
+        return false;
+    }
+    const std::string program = GetExecutableDir() + "/zel-vavod";
+    int code = RunProgram(program, {"--html-to-pdf", temp, path}, kPdfLimitSec, error);
+    std::remove(temp.c_str());
+    if (code != 0) {
+        Fail(path + ": no PDF made (" + error + ")");
+        return false;
+    }
+    return true;
+}
+
+int CmdReport() {
+    ServiceReportData d;
+    d.program = std::string("zel-vavod-cli ") + ZEL_CLI_VERSION;
+    d.madeAt = static_cast<std::int64_t>(std::time(nullptr));
+    // A sensor that does not answer is reported as such: the report is written all the same.
+    d.answered = Connect(false);
+    bool complete = d.answered;
+    if (d.answered) {
+        Identify();
+        for (int block = 0; block < 2; ++block) {
+            for (int memory : {kMemoryRam, kMemoryEeprom}) {
+                ExchangeResult r = ReadBlock(com, memory, static_cast<std::uint32_t>(block),
+                                             BlockInHand(block).data());
+                ReportBlock& out = memory == kMemoryRam ? d.ram[block] : d.eeprom[block];
+                out.answered = r.ok();
+                if (r.ok()) {
+                    std::copy_n(r.reply.words.begin(), out.words.size(), out.words.begin());
+                } else {
+                    Fail(BlockReadText(r), r);
+                    complete = false;
+                }
+            }
+        }
+    }
+    d.sensor = CliSensor();
+    const HistoryFile h = ReadHistory(HistoryFilePath());
+    TellHistory(h.notice, h.error);
+    d.history = SensorVisit(h.records, d.sensor, kVisitGapSeconds);
+    d.historyScope = "Parameter sets that passed the tool for this sensor in this visit (back to "
+                     "the first pause of more than 30 minutes), oldest first.";
+    const std::string html = ServiceReportHtml(d);
+    const bool pdf = EndsWith(g_opts.output, ".pdf");
+    bool written = false;
+    if (pdf) {
+        written = WritePdfThroughWindowProgram(html, g_opts.output);
+    } else {
+        std::string error;
+        written = WriteFileAtomic(g_opts.output, html, &error);
+        if (!written) {
+            Fail(g_opts.output + ": cannot be written (" + error + ")");
+        }
+    }
+    if (!written) {
+        return kExitFailed;
+    }
+    if (g_opts.json) {
+        Json j;
+        j.add("command", "report").add("file", g_opts.output).add("format", pdf ? "pdf" : "html");
+        j.add("answered", d.answered).add("entries", static_cast<long long>(d.history.size()));
+        Result(j);
+    } else {
+        Note("Service report written to " + g_opts.output);
+    }
+    return complete ? kExitOk : kExitFailed;
 }
 
 // The command waits: the reply is tested before the first pass; a reply decoded in a pass that
@@ -1032,6 +1237,12 @@ int Run() {
     }
     if (c == "diff") {
         return Done(CmdDiff());
+    }
+    if (c == "history") {
+        return CmdHistory();
+    }
+    if (c == "report") {
+        return Done(CmdReport());
     }
     if (c == "scope") {
         return Done(CmdScope());

@@ -32,15 +32,29 @@ const CommandInfo kCommands[] = {
      "same file the tool saves.\n",
      {"--from", "--block", "-o"}},
     {"send",
-     "Usage: zel-vavod-cli send --to ram|eeprom (FILE | --set INDEX=VALUE ...) [common options]\n"
-     "Sends block 0 from a parameter file, or the sensor's current block 0 with the given\n"
-     "words changed (INDEX 0..14, VALUE 0..65535; word 6 takes 0..3).\n",
-     {"--to", "--set"}},
+     "Usage: zel-vavod-cli send --to ram|eeprom (FILE | --set INDEX=VALUE ... |\n"
+     "                          --history ID [--set INDEX=VALUE ...]) [common options]\n"
+     "Sends block 0 from a parameter file, the sensor's current block 0 with the given\n"
+     "words changed (INDEX 0..14, VALUE 0..65535; word 6 takes 0..3), or the words of a\n"
+     "block 0 entry of the history (see zel-vavod-cli history).\n",
+     {"--to", "--set", "--history"}},
     {"diff",
      "Usage: zel-vavod-cli diff A B [common options]\n"
      "Compares block 0 word by word; A and B are each a parameter file, ram or eeprom.\n"
      "Exit 0 when equal, 1 when they differ.\n",
      {}},
+    {"history",
+     "Usage: zel-vavod-cli history [--json] [common options]\n"
+     "Lists the parameter sets that passed the tool, in either program, oldest first: id,\n"
+     "time, got/sent/loaded/saved, ram/eeprom/file, block, port, sensor and words. The\n"
+     "history is kept in $XDG_DATA_HOME/zel-vavod/history.json (the newest 1000 sets).\n",
+     {}},
+    {"report",
+     "Usage: zel-vavod-cli report -o FILE [common options]\n"
+     "Reads both blocks of RAM and EEPROM and writes the service report: the sensor's\n"
+     "identity, the blocks side by side with differences marked, and this visit's sets from\n"
+     "the history. HTML, or PDF when FILE ends in .pdf (made by zel-vavod beside this tool).\n",
+     {"-o"}},
     {"teach",
      "Usage: zel-vavod-cli teach a|b [common options]\n"
      "Teaches the channel's current raw value as its new reference.\n",
@@ -103,8 +117,8 @@ bool ParsePositive(const std::string& s, double& out) {
 const char* CliUsage() {
     return "Usage: zel-vavod-cli COMMAND [options]\n"
            "Service and programming tool for the ZEL-A-2X sensor, without a window.\n\n"
-           "Commands: scan, info, get, send, diff, teach, refresh, reset, scope, flash\n"
-           "          (zel-vavod-cli COMMAND --help for each)\n\n"
+           "Commands: scan, info, get, send, diff, history, report, teach, refresh, reset,\n"
+           "          scope, flash (zel-vavod-cli COMMAND --help for each)\n\n"
            "Common options:\n"
            "  --port N           port number in use (default: the window's port file)\n"
            "  --com N=DEVICE     port number N means DEVICE; repeatable\n"
@@ -243,6 +257,13 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
                     return false;
                 }
                 o.samples = n;
+            } else if (a == "--history") {
+                if (!value(v) || !ParseInt(v, 1, 2147483647L, n)) {
+                    error =
+                        "--history " + v + ": expected an entry's id (see zel-vavod-cli history)";
+                    return false;
+                }
+                o.historyId = n;
             } else if (a == "--retries") {
                 if (!value(v) || !ParseInt(v, 0, 100, n)) {
                     error = "--retries " + v + ": expected a number from 0 to 100";
@@ -343,10 +364,16 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
             error = "send needs --to ram|eeprom";
             return false;
         }
-        if (o.args.size() + (o.sets.empty() ? 0 : 1) != 1) {
-            error = "send needs either a parameter file or --set INDEX=VALUE";
+        if (o.historyId > 0 ? !o.args.empty() : o.args.size() + (o.sets.empty() ? 0 : 1) != 1) {
+            error = "send needs either a parameter file, --set INDEX=VALUE or --history ID";
             return false;
         }
+    } else if (c == "report") {
+        if (o.output.empty()) {
+            error = "report needs -o FILE (.html, or .pdf)";
+            return false;
+        }
+        return argCount(0);
     } else if (c == "scope") {
         if (o.seconds > 0 && o.samples > 0) {
             error = "scope takes --seconds or --samples, not both";

@@ -55,6 +55,8 @@ enum MainCtrl : int {
     MAIN_PARAMSGROUP, // parameter group box: its title counts the unsent words
     MAIN_BTNCOMPARE,
     MAIN_BTNFINDSENSOR, // probes every port for the sensor
+    MAIN_BTNHISTORY,    // the parameter sets that passed the tool
+    MAIN_BTNREPORT,     // the service report
 };
 
 // Calibration panel.

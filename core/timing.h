@@ -22,6 +22,7 @@ inline constexpr double kPortListPeriodSec = 2.0;
 // Limits of the platform.
 inline constexpr double kPortDefaultTimeoutSec = 5.0; // a port's time-out until it is set
 inline constexpr double kSimStartLimitSec = 5.0;      // the simulator prints its terminal's path
+inline constexpr double kPdfLimitSec = 60.0;          // the window program lays out a report as PDF
 // Opening a network port: the connection, then the RFC 2217 line settings, each this long.
 inline constexpr double kNetConnectTimeoutSec = kReplyTimeoutSec;
 inline constexpr double kNetNegotiationTimeoutSec = kReplyTimeoutSec;

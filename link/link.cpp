@@ -22,6 +22,7 @@ namespace {
 PortStateObserver g_portObserver = nullptr;
 int g_longSequence = 0; // X-FLASH programming and the like
 bool g_reopen = true;
+std::string g_firmwareText;
 
 constexpr ReplyWait kWaitRxFull{kAnyReply, false, LastPass::ReportsLateReply, TIMEOUT,
                                 "Timeout-RS-232..."};
@@ -41,9 +42,11 @@ void OnLinkPortLost(int port) {
 void TakeFirmwareText(const FirmwareResult& r) {
     szVersion[0] = '\0';
     nBytesR = r.read;
+    g_firmwareText.clear();
     if (r.read != kFirmwareBytes) {
         return;
     }
+    g_firmwareText = Latin1ToUtf8(r.text);
     if (pcbtype == 0) {
         CopyText(szVersion, r.text);
         SetStatus(szVersion);
@@ -84,7 +87,12 @@ int OpenLinkPort(int port) {
     return 0;
 }
 
+const std::string& FirmwareText() {
+    return g_firmwareText;
+}
+
 void InitRS232(int port) {
+    g_firmwareText.clear(); // another port may hold another sensor
     if (OpenLinkPort(port) < 0) {
         return;
     }

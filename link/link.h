@@ -9,10 +9,15 @@
 #include "link/sensor.h"
 
 #include <cstdint>
+#include <string>
 
 extern std::uint16_t pcbtype; // hardware type from the last hardware reply
 extern char szVersion[64];    // firmware text of a type-0 sensor
 extern int nBytesR;           // bytes of the last direct read
+
+// The firmware text of the last complete firmware reply, whatever the hardware type (UTF-8);
+// "" since the port was opened until one came. The history names the sensor by it.
+const std::string& FirmwareText();
 
 // The link's own start values (no port lost, no partial frame, counts at 0); InitVars runs it.
 void InitLink();

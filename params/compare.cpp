@@ -35,6 +35,13 @@ const char* const kRowTitles[kBlockWords] = {
     "Word 14",
 };
 
+} // namespace
+
+const char* const* Block0RowTitles() {
+    return kRowTitles;
+}
+
+namespace {
 struct Column {
     std::string title;
     int words[kBlockWords];

@@ -18,6 +18,7 @@ void SendParaToFile() {
     if (SaveParamFile(file_name, pp, error)) {
         NoteBlock0Reference();
         RefreshUnsentMarks();
+        NoteSetPassed(SetDirection::Saved, SetMemory::File, 0, pp, file_name);
     } else {
         // The status line holds 65 characters: name the file, then the reason if it fits.
         std::string name = file_name;
@@ -48,5 +49,6 @@ int ReadParaFromFile() {
     std::copy(file.words.begin(), file.words.end(), pp);
     CopyPPtoVars(0);
     NoteBlock0Reference();
+    NoteSetPassed(SetDirection::Loaded, SetMemory::File, 0, file.words.data(), file_name);
     return 1;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/state.h"
+#include "params/history.h"
 
 #include <cstdint>
 
@@ -46,6 +47,23 @@ int PushGET(int target, std::uint32_t block);
 // target, the status and the panel are as before unless a column is taken.
 int CC_BTNCompare(int panel, int control, int event, void* callbackData, int eventData1,
                   int eventData2);
+
+// "Word 1 (Reference CHA)": the row titles of the tables that show block 0 word by word.
+const char* const* Block0RowTitles();
+
+// The parameter sets that passed the tool, newest first; the operator may take a block 0 set
+// onto the panel, unsent. Reads only the history file.
+int CC_BTNHistory(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2);
+// Reads both blocks of RAM and EEPROM without a trace and writes the service report (HTML, or PDF
+// for a name ending in .pdf) with this session's sets of this sensor.
+int CC_BTNReport(int panel, int control, int event, void* callbackData, int eventData1,
+                 int eventData2);
+
+// Records a set that passed the panel (15 words) in the history; a history that cannot be
+// written is told on the status line and stderr, and changes nothing else.
+void NoteSetPassed(SetDirection direction, SetMemory memory, int block, const std::uint16_t* words,
+                   const char* file = "");
 
 // Parameter files: 16 numbers, block 0 as it travels on the wire plus pp word 15.
 void SendParaToFile();

@@ -73,6 +73,8 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
         if (WriteBlock(com, target == EEPROM ? kMemoryEeprom : kMemoryRam, pp).ok()) {
             NoteBlock0Reference();
             ShowText("Transmit para1 Ok!");
+            NoteSetPassed(SetDirection::Sent, target == EEPROM ? SetMemory::Eeprom : SetMemory::Ram,
+                          0, pp);
         }
         RefreshUnsentMarks();
     }
@@ -103,13 +105,13 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
 
 int PushGET(int tgt, std::uint32_t block) {
     int taken = 0;
+    ExchangeResult r;
     if (tgt != DATFILE) {
         const int order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
         CopyVarsToPP(block);
         NoteCommand(order, static_cast<int>(block & 0xFFFF));
         ShowText("Waiting for parameter-frame ...");
-        const ExchangeResult r =
-            ReadBlock(com, tgt == EEPROM ? kMemoryEeprom : kMemoryRam, block, pp);
+        r = ReadBlock(com, tgt == EEPROM ? kMemoryEeprom : kMemoryRam, block, pp);
         // Only a standard reply that echoes the order is the block asked for: junk on the line,
         // or a reply to another order, must never reach the record (a Send would write it back).
         TakeIntoPP(r.reply);
@@ -137,5 +139,9 @@ int PushGET(int tgt, std::uint32_t block) {
     }
     SetPanelValues();
     ShowStatus();
+    if (taken) {
+        NoteSetPassed(SetDirection::Got, tgt == EEPROM ? SetMemory::Eeprom : SetMemory::Ram,
+                      (block & 0xFFFF) == 0 ? 0 : 1, r.reply.words.data());
+    }
     return taken;
 }

@@ -126,6 +126,40 @@ void StopSimulator() {
     g_sim.reset();
 }
 
+int RunProgram(const std::string& program, const std::vector<std::string>& args,
+               double timeoutSeconds, std::string& error) {
+    QProcess p;
+    QStringList list;
+    for (const auto& a : args) {
+        list << QString::fromLocal8Bit(a.c_str());
+    }
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(QString::fromLocal8Bit(program.c_str()), list);
+    if (!p.waitForStarted(static_cast<int>(timeoutSeconds * 1000))) {
+        error = program + ": " + p.errorString().toStdString();
+        return -1;
+    }
+    if (!p.waitForFinished(static_cast<int>(timeoutSeconds * 1000))) {
+        p.kill();
+        p.waitForFinished(1000);
+        error =
+            program + ": no end within " + std::to_string(static_cast<int>(timeoutSeconds)) + " s";
+        return -1;
+    }
+    if (p.exitStatus() != QProcess::NormalExit) {
+        error = program + ": crashed";
+        return -1;
+    }
+    if (p.exitCode() != 0) {
+        const QList<QByteArray> lines = p.readAllStandardError().trimmed().split('\n');
+        error = lines.isEmpty() || lines.back().isEmpty()
+                    ? program + ": exit code " + std::to_string(p.exitCode())
+                    : lines.back().toStdString();
+    }
+    return p.exitCode();
+}
+
 std::vector<std::string> SplitArgs(const std::string& text, bool& ok) {
     std::vector<std::string> out;
     std::string cur;

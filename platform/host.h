@@ -25,6 +25,12 @@ std::string StartSimulator(const std::string& program, const std::vector<std::st
 // Stops a simulator started above (SIGTERM, then kill after a grace period).
 void StopSimulator();
 
+// Runs `program` with `args` to its end, at most `timeoutSeconds`; returns its exit code, or -1
+// with `error` set when it did not start, crashed or took too long. When it ends with another
+// code than 0, `error` holds the last line it wrote to stderr.
+int RunProgram(const std::string& program, const std::vector<std::string>& args,
+               double timeoutSeconds, std::string& error);
+
 // Splits a command-line-like text into words (double quotes group, backslash escapes).
 std::vector<std::string> SplitArgs(const std::string& text, bool& ok);
 

@@ -33,6 +33,20 @@ struct CompareCall {
 const std::vector<CompareCall>& CompareCalls();
 void ClearCompareCalls();
 
+// The next ShowHistoryDialog calls answer with these, in order (a row, or -1 to close); once
+// they are used up, every further call closes.
+void QueueHistoryAnswer(int answer);
+struct HistoryCall {
+    std::string title;
+    std::vector<long long> ids; // the rows, in the order shown
+    std::vector<std::string> directions, memories;
+    std::vector<int> blocks;
+    std::vector<std::vector<int>> words; // 15 per row
+    std::vector<int> panel;              // the panel's block 0
+};
+const std::vector<HistoryCall>& HistoryCalls();
+void ClearHistoryCalls();
+
 // Every value written to a text control (status line and the like), in order, per control.
 std::vector<std::string> TextHistory(int panel, int control);
 void ClearTextHistory();

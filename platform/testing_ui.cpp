@@ -68,6 +68,20 @@ int AnswerCompare(const CompareRequest& r) {
     return answer;
 }
 
+std::deque<int> g_historyAnswers;
+std::vector<HistoryCall> g_historyCalls;
+
+int AnswerHistory(const HistoryRequest& r) {
+    g_historyCalls.push_back(
+        {r.title, r.ids, r.directions, r.memories, r.blocks, r.words, r.panel});
+    if (g_historyAnswers.empty()) {
+        return -1;
+    }
+    int answer = g_historyAnswers.front();
+    g_historyAnswers.pop_front();
+    return answer;
+}
+
 bool g_recordEvents = false;
 std::vector<DispatchedEvent> g_events;
 
@@ -103,6 +117,7 @@ bool OwnWidget(const Panel& p, const QWidget* w) {
     SetTextWriteObserver(&RecordText);
     SetFileSelectScript(&AnswerFileSelect);
     SetCompareScript(&AnswerCompare);
+    SetHistoryScript(&AnswerHistory);
     return true;
 }();
 
@@ -119,6 +134,19 @@ const std::vector<CompareCall>& CompareCalls() {
 void ClearCompareCalls() {
     g_compareCalls.clear();
     g_compareAnswers.clear();
+}
+
+void QueueHistoryAnswer(int answer) {
+    g_historyAnswers.push_back(answer);
+}
+
+const std::vector<HistoryCall>& HistoryCalls() {
+    return g_historyCalls;
+}
+
+void ClearHistoryCalls() {
+    g_historyCalls.clear();
+    g_historyAnswers.clear();
 }
 
 void QueueFileSelectAnswer(const std::string& path) {

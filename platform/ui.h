@@ -141,6 +141,24 @@ int ShowCompareDialog(const char* title, const char* const* columnTitles, int co
                       const char* const* rowTitles, int rows,
                       const int* values /* rows x columns */, int offerFile);
 
+// One entry of the history view; `words` points at its 15 words.
+struct HistoryViewRow {
+    long long id;
+    const char* time;
+    const char* direction; // got, sent, loaded, saved
+    const char* memory;    // RAM, EEPROM, or the parameter file's name
+    const char* port;      // "COM1 /dev/ttyS0"
+    const char* firmware;
+    int block;
+    const std::uint16_t* words;
+};
+// A modal list of history entries, in the order given; the selected entry's words stand beside
+// `panelWords` (block 0 as the panel holds it, 15 words, titled by `wordTitles`) with the
+// differing words highlighted. A block 0 entry can be taken. Returns the row taken, or -1 when
+// closed.
+int ShowHistoryDialog(const char* title, const HistoryViewRow* rows, int count,
+                      const std::uint16_t* panelWords, const char* const* wordTitles);
+
 // Whether a modal window (a file dialog, a message) is open and waiting for the operator.
 int ModalDialogOpen();
 

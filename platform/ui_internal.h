@@ -129,4 +129,16 @@ struct CompareRequest {
 using CompareScript = int (*)(const CompareRequest& request);
 void SetCompareScript(CompareScript script);
 
+struct HistoryRequest {
+    std::string title;
+    std::vector<long long> ids;
+    std::vector<std::string> directions, memories;
+    std::vector<int> blocks;
+    std::vector<std::vector<int>> words; // 15 per row
+    std::vector<int> panel;              // 15
+};
+// Answers ShowHistoryDialog in place of the dialog. Null unless a test build installs one.
+using HistoryScript = int (*)(const HistoryRequest& request);
+void SetHistoryScript(HistoryScript script);
+
 } // namespace platform_internal

@@ -260,6 +260,8 @@ TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
                                                "sendButton",
                                                "getButton",
                                                "compareButton",
+                                               "historyButton",
+                                               "reportButton",
                                                "portSelector",
                                                "findSensorButton",
                                                "channelSwitch",

@@ -48,6 +48,9 @@ void RoutineTest::SetUp() {
 
     tempDir = MakeTempDir();
     ASSERT_FALSE(tempDir.empty());
+    // The history of parameter sets goes to the test's own directory, never the user's.
+    ::setenv("XDG_DATA_HOME", (tempDir + "/data").c_str(), 1);
+    ClearHistoryCalls();
     SetProjectDir(tempDir.c_str());
     GetProjectDir(proj_dir);
     AttachMemoryDevice(1, &dev);

@@ -1,0 +1,315 @@
+// One JSON document, replaced whole through the atomic writer: a crash or a full disk leaves
+// the last complete history, never half an entry. At a thousand entries of about 300 bytes a
+// rewrite per entry costs a few milliseconds, which an operator's Send or Get never notices;
+// appended lines would need their own repair and compaction for no gain at that size.
+#include "history_store.h"
+
+#include "textfile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr const char* kFormat = "zel-vavod history";
+constexpr int kLockWaitMs = 2000;
+constexpr qsizetype kMaxText = 4096; // device names, file paths, firmware texts
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+std::string LocalIso(std::int64_t unixTime) {
+    QDateTime t = QDateTime::fromSecsSinceEpoch(unixTime);
+    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate).toStdString();
+}
+
+std::string FileName(const std::string& path) {
+    return QFileInfo(Q(path)).fileName().toStdString();
+}
+
+bool WholeIn(const QJsonValue& v, double min, double max, long long& out) {
+    if (!v.isDouble()) {
+        return false;
+    }
+    double d = v.toDouble();
+    if (!std::isfinite(d) || d != std::floor(d) || d < min || d > max) {
+        return false;
+    }
+    out = static_cast<long long>(d);
+    return true;
+}
+
+bool TextIn(const QJsonValue& v, std::string& out, bool nullable) {
+    if (nullable && v.isNull()) {
+        out.clear();
+        return true;
+    }
+    if (!v.isString() || v.toString().size() > kMaxText) {
+        return false;
+    }
+    out = v.toString().toStdString();
+    return true;
+}
+
+// One entry, checked field by field; `why` names the first that is wrong.
+bool ParseEntry(const QJsonValue& value, long long previousId, HistoryRecord& r, std::string& why) {
+    if (!value.isObject()) {
+        why = "an entry is not an object";
+        return false;
+    }
+    const QJsonObject o = value.toObject();
+    long long n = 0;
+    auto fail = [&](const char* field) {
+        why = "entry " + std::to_string(r.id) + ": bad \"" + field + "\"";
+        return false;
+    };
+    if (!WholeIn(o["id"], 1, 9007199254740991.0, r.id) || r.id <= previousId) {
+        why = "an entry's id is missing or not increasing";
+        return false;
+    }
+    if (!WholeIn(o["unix"], 0, 253402300799.0, n)) {
+        return fail("unix");
+    }
+    r.unixTime = n;
+    if (!TextIn(o["time"], r.time, false)) {
+        return fail("time");
+    }
+    if (!WholeIn(o["port"], 0, 255, n)) {
+        return fail("port");
+    }
+    r.port = static_cast<int>(n);
+    if (!TextIn(o["device"], r.device, false)) {
+        return fail("device");
+    }
+    if (o["hardware"].isNull()) {
+        r.hardware = -1;
+    } else if (WholeIn(o["hardware"], 0, 65535, n)) {
+        r.hardware = static_cast<int>(n);
+    } else {
+        return fail("hardware");
+    }
+    if (!TextIn(o["firmware"], r.firmware, true)) {
+        return fail("firmware");
+    }
+    if (!TextIn(o["direction"], r.direction, false) ||
+        (r.direction != "got" && r.direction != "sent" && r.direction != "loaded" &&
+         r.direction != "saved")) {
+        return fail("direction");
+    }
+    if (!TextIn(o["memory"], r.memory, false) ||
+        (r.memory != "ram" && r.memory != "eeprom" && r.memory != "file")) {
+        return fail("memory");
+    }
+    if (!TextIn(o["file"], r.file, true) || (r.memory == "file") == r.file.empty()) {
+        return fail("file");
+    }
+    if (!WholeIn(o["block"], 0, 1, n)) {
+        return fail("block");
+    }
+    r.block = static_cast<int>(n);
+    const QJsonArray words = o["words"].toArray();
+    if (!o["words"].isArray() || words.size() != static_cast<qsizetype>(r.words.size())) {
+        return fail("words");
+    }
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        if (!WholeIn(words[i], 0, 65535, n)) {
+            return fail("words");
+        }
+        r.words[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(n);
+    }
+    return true;
+}
+
+// Parses a whole document; false with the reason when it is not a history this program reads.
+bool ParseHistory(const QByteArray& text, HistoryFile& h, std::string& why) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        why = "not JSON (" + error.errorString().toStdString() + " at byte " +
+              std::to_string(error.offset) + ")";
+        return false;
+    }
+    const QJsonObject o = doc.object();
+    long long version = 0;
+    if (!doc.isObject() || o["format"].toString() != kFormat ||
+        !WholeIn(o["version"], 1, 1e9, version)) {
+        why = "not a history of this program";
+        return false;
+    }
+    if (version > kHistoryVersion) {
+        why = "written by a later version (" + std::to_string(version) + ")";
+        return false;
+    }
+    if (!WholeIn(o["next_id"], 1, 9007199254740991.0, h.nextId) || !o["entries"].isArray()) {
+        why = "no next id or no entries";
+        return false;
+    }
+    long long last = 0;
+    for (const QJsonValue& v : o["entries"].toArray()) {
+        HistoryRecord r;
+        if (!ParseEntry(v, last, r, why)) {
+            return false;
+        }
+        last = r.id;
+        h.records.push_back(std::move(r));
+    }
+    if (last >= h.nextId) {
+        why = "an entry's id is not below the next id";
+        return false;
+    }
+    return true;
+}
+
+QByteArray EntryJson(const HistoryRecord& r) {
+    QJsonArray words;
+    for (std::uint16_t w : r.words) {
+        words.append(static_cast<int>(w));
+    }
+    QJsonObject o;
+    o["id"] = static_cast<double>(r.id);
+    o["unix"] = static_cast<double>(r.unixTime);
+    o["time"] = Q(r.time);
+    o["port"] = r.port;
+    o["device"] = Q(r.device);
+    o["hardware"] = r.hardware < 0 ? QJsonValue() : QJsonValue(r.hardware);
+    o["firmware"] = r.firmware.empty() ? QJsonValue() : QJsonValue(Q(r.firmware));
+    o["direction"] = Q(r.direction);
+    o["memory"] = Q(r.memory);
+    o["file"] = r.file.empty() ? QJsonValue() : QJsonValue(Q(r.file));
+    o["block"] = r.block;
+    o["words"] = words;
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+// One entry a line, so the file reads well in a text editor and greps by id.
+std::string DocumentText(const HistoryFile& h) {
+    QByteArray text = QByteArray("{\"format\":\"") + kFormat +
+                      "\",\"version\":" + QByteArray::number(kHistoryVersion) +
+                      ",\"next_id\":" + QByteArray::number(h.nextId) + ",\"entries\":[\n";
+    for (std::size_t i = 0; i < h.records.size(); ++i) {
+        text += EntryJson(h.records[i]);
+        text += i + 1 < h.records.size() ? ",\n" : "\n";
+    }
+    text += "]}\n";
+    return text.toStdString();
+}
+
+// A damaged file goes aside under a name of its own, so nothing in it is lost.
+void SetAside(const std::string& path, const std::string& why, HistoryFile& h) {
+    const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    QString aside = Q(path) + ".damaged-" + stamp;
+    for (int n = 2; QFileInfo::exists(aside) && n < 100; ++n) {
+        aside = Q(path) + ".damaged-" + stamp + "-" + QString::number(n);
+    }
+    QFile file(Q(path));
+    if (!file.rename(aside)) {
+        h.error = path + " is damaged (" + why +
+                  ") and cannot be set aside: " + file.errorString().toStdString();
+        return;
+    }
+    h.notice = path + " is damaged (" + why + "): set aside as " +
+               QFileInfo(aside).fileName().toStdString() + "; a new history is started";
+}
+
+// Reads under the lock the caller holds.
+HistoryFile ReadLocked(const std::string& path) {
+    HistoryFile h;
+    const QFileInfo info(Q(path));
+    if (!info.exists()) {
+        return h;
+    }
+    std::string why;
+    QFile file(Q(path));
+    if (info.size() > static_cast<qint64>(kMaxHistoryBytes)) {
+        why = "larger than " + std::to_string(kMaxHistoryBytes / 1024) + " KiB";
+    } else if (!file.open(QIODevice::ReadOnly)) {
+        h.error = path + ": cannot be read (" + file.errorString().toStdString() + ")";
+        return h;
+    } else {
+        const QByteArray text = file.read(static_cast<qint64>(kMaxHistoryBytes) + 1);
+        if (file.error() != QFileDevice::NoError) {
+            h.error = path + ": cannot be read (" + file.errorString().toStdString() + ")";
+            return h;
+        }
+        if (ParseHistory(text, h, why)) {
+            return h;
+        }
+    }
+    h = HistoryFile{};
+    SetAside(path, why, h);
+    return h;
+}
+
+// Another process of the program (the window and the command-line tool side by side) appends
+// between our read and our write only through this lock.
+bool Lock(QLockFile& lock, const std::string& path, HistoryFile& h) {
+    lock.setStaleLockTime(10000);
+    if (lock.tryLock(kLockWaitMs)) {
+        return true;
+    }
+    h.error = path + ": in use by another program (" + FileName(path) + ".lock)";
+    return false;
+}
+} // namespace
+
+std::string HistoryFilePath() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty()) {
+        return "history.json";
+    }
+    return QDir(base).filePath("zel-vavod/history.json").toStdString();
+}
+
+HistoryFile ReadHistory(const std::string& path) {
+    HistoryFile h;
+    if (!QFileInfo::exists(Q(path))) {
+        return h;
+    }
+    QLockFile lock(Q(path) + ".lock");
+    if (!Lock(lock, path, h)) {
+        return h;
+    }
+    return ReadLocked(path);
+}
+
+HistoryFile AppendHistory(const std::string& path, HistoryRecord record, std::size_t limit) {
+    HistoryFile h;
+    const QString dir = QFileInfo(Q(path)).absolutePath();
+    if (!QDir().mkpath(dir)) {
+        h.error = path + ": cannot be written (no directory " + dir.toStdString() + ")";
+        return h;
+    }
+    QLockFile lock(Q(path) + ".lock");
+    if (!Lock(lock, path, h)) {
+        return h;
+    }
+    h = ReadLocked(path);
+    if (!h.error.empty()) {
+        return h; // a file we cannot read is not overwritten
+    }
+    if (record.unixTime == 0) {
+        record.unixTime = QDateTime::currentSecsSinceEpoch();
+    }
+    record.time = LocalIso(record.unixTime);
+    record.id = h.nextId++;
+    h.records.push_back(std::move(record));
+    if (limit > 0 && h.records.size() > limit) {
+        h.records.erase(h.records.begin(),
+                        h.records.begin() + static_cast<std::ptrdiff_t>(h.records.size() - limit));
+    }
+    std::string error;
+    if (!WriteFileAtomic(path, DocumentText(h), &error)) {
+        h.error = path + ": cannot be written (" + error + ")";
+    }
+    return h;
+}

@@ -1,0 +1,52 @@
+// The history file: the parameter sets that passed the tool, kept per user as one JSON document
+// that is replaced whole on every change. Plain C++ interface; implemented on Qt Core's JSON.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The newest document layout this program reads and writes.
+inline constexpr int kHistoryVersion = 1;
+// A history holds at most a thousand entries of about 300 bytes: a larger file is not ours.
+inline constexpr std::size_t kMaxHistoryBytes = 2 * 1024 * 1024;
+
+// One entry as the file holds it.
+struct HistoryRecord {
+    long long id = 0;          // 1, 2, ...: never reused within one history file
+    std::int64_t unixTime = 0; // seconds since 1970, UTC
+    std::string time;          // the same instant, local time in ISO 8601 with its offset
+    int port = 0;
+    std::string device;
+    int hardware = -1;     // -1: not read
+    std::string firmware;  // "": not read
+    std::string direction; // got, sent, loaded, saved
+    std::string memory;    // ram, eeprom, file
+    std::string file;      // the parameter file (memory "file")
+    int block = 0;         // 0 or 1
+    std::array<std::uint16_t, 15> words{};
+};
+
+struct HistoryFile {
+    std::vector<HistoryRecord> records; // oldest first
+    long long nextId = 1;
+    // One line each, for the operator: a damaged file that was set aside and replaced by an
+    // empty history (notice), or a file that could not be read or written (error).
+    std::string notice;
+    std::string error;
+};
+
+// The user's history file: GenericDataLocation/zel-vavod/history.json ($XDG_DATA_HOME on Linux).
+std::string HistoryFilePath();
+
+// Reads a history. A missing file is an empty history. A file that cannot be one of ours (cut
+// short, not JSON, a later version, a value out of range, over kMaxHistoryBytes) is renamed to
+// PATH.damaged-YYYYmmdd-HHMMSS, which `notice` names, and the history starts empty.
+HistoryFile ReadHistory(const std::string& path);
+
+// Adds `record` with the next id and the time now (unless unixTime is set), keeps the newest
+// `limit` entries and replaces the file atomically, under a lock shared with every process of
+// the program. Returns the history as written; `error` says why it was not.
+HistoryFile AppendHistory(const std::string& path, HistoryRecord record, std::size_t limit);
