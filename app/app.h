@@ -32,6 +32,11 @@ ZEL_CALLBACK(CC_DropDCom);
 ZEL_CALLBACK(CC_BTNFindSensor);
 // "No sensor found (tried COM1, COM2)", shortened with "..." to fit the status line.
 std::string NoSensorText(const std::vector<int>& tried);
+// Opens the traffic window (or raises it): the frames kept so far, then each as it passes, and
+// a line when the port is lost. Nothing is formatted while it is closed.
+ZEL_CALLBACK(CC_BTNTraffic);
+void ShowTrafficView();
+inline constexpr std::size_t kTrafficViewLines = 10000; // kept by the ring and the window
 
 // Fills the port selector with the port numbers on offer and selects `current`.
 void FillPortSelector(int current);

@@ -16,6 +16,7 @@ const CtrlBinding kMain[] = {
     {MAIN_STATUS, "statusLine", nullptr},
     {MAIN_DROPDCOM, "portSelector", CC_DropDCom},
     {MAIN_BTNFINDSENSOR, "findSensorButton", CC_BTNFindSensor},
+    {MAIN_BTNTRAFFIC, "trafficButton", CC_BTNTraffic},
     {MAIN_PICTURE, "logoPicture", CC_picture},
     {MAIN_BANNER, "titleBanner", nullptr},
     {MAIN_TOGGCALIB, "calibSwitch", CC_TOGGcalib},

@@ -252,6 +252,9 @@ int WinMain(int argc, char** argv) {
         }
     }
 
+    // The traffic window shows the frames from the start-up exchange on; until it is opened they
+    // are only kept, never formatted.
+    StartTraffic(kTrafficViewLines);
     InitRS232(com);
     WatchPortList();
 

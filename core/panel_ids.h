@@ -55,6 +55,7 @@ enum MainCtrl : int {
     MAIN_PARAMSGROUP, // parameter group box: its title counts the unsent words
     MAIN_BTNCOMPARE,
     MAIN_BTNFINDSENSOR, // probes every port for the sensor
+    MAIN_BTNTRAFFIC,    // opens the traffic window: every frame on the line
     MAIN_BTNHISTORY,    // the parameter sets that passed the tool
     MAIN_BTNREPORT,     // the service report
 };

@@ -122,3 +122,32 @@ std::vector<Mnemonic> Mnemonics(int panel);
 // Runs the event pump until no button of any panel is held down any more (a mnemonic or a
 // screen reader's Press shows the button down for 100 ms), at most `maxSeconds` real time.
 bool FinishClicks(double maxSeconds = 2.0);
+
+// What a screen reader finds on a control: its role ("StatusBar", "EditableText", ...) and
+// whether it has a value or a text to read (a value or text event from a control without one is
+// refused by the desktop's bridge, with a warning on stderr).
+struct AccessibleFace {
+    std::string role;
+    bool value = false, text = false;
+};
+AccessibleFace AccessibleFaceOf(int panel, int control);
+// The toolkit's own warnings ("category: message"), recorded instead of printed from the call on
+// (clears the record).
+void CaptureToolkitMessages(bool on);
+std::vector<std::string> ToolkitMessages();
+
+// The traffic window: whether it is open, the lines it shows, its filter's choices, and its
+// controls worked as the operator works them.
+bool TrafficViewOpen();
+std::vector<std::string> TrafficViewLines();
+std::vector<std::string> TrafficViewFilters();
+bool ChooseTrafficViewFilter(const std::string& choice);
+// Clicks "trafficPause", "trafficCopy" or "trafficSave" (the save's dialog comes from the pump).
+bool ClickTrafficView(const std::string& objectName);
+// Selects from shown line `first` to the middle of line `last` (0 is the first line).
+void SelectTrafficViewLines(int first, int last);
+// The window's periodic take of what came, at once.
+void PollTrafficView();
+// The window's one-line note (lines copied, saved, or a file that could not be written).
+std::string TrafficViewNote();
+std::string ClipboardText();

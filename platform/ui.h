@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Event kinds delivered to control and panel callbacks.
 enum UiEvent : int {
@@ -183,3 +184,22 @@ int SetStripChartPaused(int panel, int control, int paused);
 int ResetStripChartZoom(int panel, int control);
 // Writes the chart as drawn to a PNG file; 0 or UIE_FILE.
 int SaveStripChartImage(int panel, int control, const char* path);
+
+// The traffic window: a non-modal window beside `panel` listing lines as they come (the frames
+// on the line, one each), the last `capacity` kept, with a filter, Pause, Copy and Save as text.
+// A line's kind is an index into the filter's choices; kTrafficNote lines pass every filter,
+// other negative kinds only "All".
+inline constexpr int kTrafficNote = -1;
+struct TrafficViewLine {
+    std::string text;
+    int kind;
+};
+// Called every `periodSec` while the window is open, so the program appends what came since;
+// `closed` once the window is gone. Opening an open window raises it and returns 0.
+using TrafficViewCall = void (*)();
+int OpenTrafficView(int panel, const char* title, const char* const* kinds, int kindCount,
+                    std::size_t capacity, double periodSec, TrafficViewCall poll,
+                    TrafficViewCall closed);
+void AppendTrafficViewLines(const TrafficViewLine* lines, std::size_t count);
+int TrafficViewIsOpen();
+void CloseTrafficView();

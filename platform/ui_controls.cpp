@@ -37,11 +37,12 @@ int SetText(Control& c, const QString& text) {
     switch (c.kind) {
     case Kind::Text: {
         auto* line = static_cast<QLineEdit*>(c.widget.data());
+        const bool repeated = line->text() == text;
         line->setText(text);
         if (line->isReadOnly()) {
             // A message line: its description is the message, so a screen reader hears each one.
             DescribeState(c, text);
-            AnnounceValue(c, text);
+            AnnounceText(c, text, repeated);
         }
         return 0;
     }

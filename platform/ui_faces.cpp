@@ -1,7 +1,10 @@
-// LED faces and colours.
+// LED faces and colours, and the face a status line shows to screen readers.
 #include "ui_internal.h"
 
+#include <QAccessibleWidget>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QRadialGradient>
 
@@ -49,6 +52,91 @@ void SetLed(Control& c, bool on) {
 
 QColor ToQColor(int rgb) {
     return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+namespace {
+// A read-only line marked zelAccessibleRole=statusbar in the panel file: a status bar to screen
+// readers, whose text is the message. The line edit's own text events then reach a reader that
+// can read the text, and no value events are sent for it (a line has no value).
+class StatusLineAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+  public:
+    explicit StatusLineAccessible(QLineEdit* line)
+        : QAccessibleWidget(line, QAccessible::StatusBar) {}
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::TextInterface) {
+            return static_cast<QAccessibleTextInterface*>(this);
+        }
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? line()->text() : QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+
+    void selection(int index, int* start, int* end) const override {
+        *start = *end = 0;
+        if (index == 0 && line()->hasSelectedText()) {
+            *start = line()->selectionStart();
+            *end = line()->selectionEnd();
+        }
+    }
+    int selectionCount() const override { return line()->hasSelectedText() ? 1 : 0; }
+    void addSelection(int start, int end) override { line()->setSelection(start, end - start); }
+    void removeSelection(int) override { line()->deselect(); }
+    void setSelection(int, int start, int end) override {
+        line()->setSelection(start, end - start);
+    }
+    int cursorPosition() const override { return line()->cursorPosition(); }
+    void setCursorPosition(int position) override { line()->setCursorPosition(position); }
+    QString text(int start, int end) const override {
+        return line()->text().mid(start, end - start);
+    }
+    int characterCount() const override { return static_cast<int>(line()->text().size()); }
+    QRect characterRect(int offset) const override {
+        QFontMetrics fm(line()->font());
+        const QString t = line()->text();
+        if (offset < 0 || offset >= t.size()) {
+            return {};
+        }
+        QRect inside = line()->contentsRect();
+        QPoint at(inside.left() + fm.horizontalAdvance(t.left(offset)),
+                  inside.top() + (inside.height() - fm.height()) / 2);
+        return QRect(line()->mapToGlobal(at), QSize(fm.horizontalAdvance(t[offset]), fm.height()));
+    }
+    int offsetAtPoint(const QPoint& point) const override {
+        return line()->cursorPositionAt(line()->mapFromGlobal(point));
+    }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* start, int* end) const override {
+        *start = *end = offset;
+        return {};
+    }
+
+  private:
+    QLineEdit* line() const { return static_cast<QLineEdit*>(widget()); }
+};
+
+QAccessibleInterface* StatusLineFactory(const QString&, QObject* object) {
+    auto* line = qobject_cast<QLineEdit*>(object);
+    if (line && line->property("zelAccessibleRole").toString() == "statusbar") {
+        return new StatusLineAccessible(line);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void InstallAccessibleFaces() {
+    QAccessible::installFactory(&StatusLineFactory);
+}
+
+bool IsStatusBar(QWidget* w) {
+    return w && w->property("zelAccessibleRole").toString() == "statusbar";
 }
 
 } // namespace platform_internal

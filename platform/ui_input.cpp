@@ -327,6 +327,20 @@ void AnnounceValue(Control& c, const QString& text) {
     }
 }
 
+void AnnounceText(Control& c, const QString& text, bool repeated) {
+    if (repeated && !IsStatusBar(c.widget)) {
+        return; // a display written again with the same figures has nothing new to say
+    }
+    // QLineEdit::setText sent the text event for a change; a message written again is said again.
+    if (repeated && QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent ev(c.widget, 0, text, text);
+        QAccessible::updateAccessibility(&ev);
+    }
+    if (g_announcementObserver) {
+        g_announcementObserver(c.panel, c.id, "text", text);
+    }
+}
+
 void SetEventObserver(EventObserver observer) {
     g_eventObserver = observer;
 }

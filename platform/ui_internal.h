@@ -104,11 +104,21 @@ void SetEventObserver(EventObserver observer);
 // messages), or its value changed to `text` (displays). Qt raises the description event itself.
 void DescribeState(Control& c, const QString& text);
 void AnnounceValue(Control& c, const QString& text);
+// A read-only line's new text: the line edit tells screen readers itself when the text changes;
+// a status bar says the same message again when it is written again.
+void AnnounceText(Control& c, const QString& text, bool repeated);
 // Sees each of those. Null unless a test build installs one: off-screen there is no screen
 // reader for Qt to talk to.
 using AnnouncementObserver = void (*)(int panel, int control, const char* kind,
                                       const QString& text);
 void SetAnnouncementObserver(AnnouncementObserver observer);
+// Whether the panel file marks the widget as a status bar (zelAccessibleRole): screen readers
+// find it as one.
+bool IsStatusBar(QWidget* w);
+// Installs what screen readers find for marked widgets (a status bar). After the application's
+// own factories, which would take precedence, and before any panel is loaded: Qt keeps the
+// first interface made for a widget.
+void InstallAccessibleFaces();
 
 struct FileSelectRequest {
     std::string directory, fileName, filter, title;
@@ -128,6 +138,10 @@ struct CompareRequest {
 // Answers ShowCompareDialog in place of the dialog. Null unless a test build installs one.
 using CompareScript = int (*)(const CompareRequest& request);
 void SetCompareScript(CompareScript script);
+
+// The open traffic window (null when none) and its periodic take run at once, for the test hooks.
+QWidget* TrafficWindowWidget();
+void PollTrafficWindow();
 
 struct HistoryRequest {
     std::string title;

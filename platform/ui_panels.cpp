@@ -133,6 +133,7 @@ int InitCVIRTE(int argc, char** argv) {
     } else {
         g_app = new QApplication(g_argc, g_argv);
     }
+    InstallAccessibleFaces();
     return 1;
 }
 

@@ -209,7 +209,8 @@ TEST_F(AccessTest, LedsDisplaysAndTheStatusLineAnnounceTheirChanges) {
     EXPECT_EQ(raw, (std::vector<P>{{"value", "321"}}));
     EXPECT_NE(std::find(statusLine.begin(), statusLine.end(), P{"description", "Line Ok!"}),
               statusLine.end());
-    EXPECT_NE(std::find(statusLine.begin(), statusLine.end(), P{"value", "Line Ok!"}),
+    // A line has no value: its new text is what a screen reader is told.
+    EXPECT_NE(std::find(statusLine.begin(), statusLine.end(), P{"text", "Line Ok!"}),
               statusLine.end());
 }
 
@@ -233,6 +234,8 @@ TEST_F(AccessTest, MnemonicsAreUniquePerPanelAndNameTheMainActions) {
     EXPECT_EQ(mainKeys['E'], "targetEeprom");
     EXPECT_EQ(mainKeys['1'], "referenceA");
     EXPECT_EQ(mainKeys['Z'], "resetZoomButton");
+    EXPECT_EQ(mainKeys['F'], "trafficButton");
+    EXPECT_EQ(mainKeys['6'], "flag0"); // the flags word, as Alt+1 reaches word 1
 }
 
 TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
@@ -276,6 +279,7 @@ TEST_F(AccessTest, TabVisitsTheControlsInReadingOrderAndTheLogoIsNoStop) {
                                                "stopButton",
                                                "recordSwitch",
                                                "saveChartButton",
+                                               "trafficButton",
                                                "pauseSwitch",
                                                "resetZoomButton",
                                                "rawA",
@@ -437,5 +441,56 @@ TEST_F(AccessTest, ThePortChangesOnlyByAChoiceFromTheOpenedList) {
     EXPECT_EQ(eventsOf(pA, MAIN_DROPDCOM), (std::vector<int>{EVENT_VAL_CHANGED, EVENT_COMMIT}));
     EXPECT_FALSE(dev2.writes.empty());
     EXPECT_EQ(writes().size(), sent);
+}
+} // namespace
+
+namespace {
+// The status line is a status bar that says each message as text, and a Get and a scope run tell
+// screen readers nothing the desktop's bridge has to refuse: a value change from a line, which
+// has no value, printed a toolkit warning for each message and each refresh of the link figures.
+TEST_F(AccessTest, TheStatusBarSaysEachMessageAndNothingIsSentThatAReaderCannotRead) {
+    useSensor();
+    openLink();
+    const AccessibleFace statusFace = AccessibleFaceOf(pA, MAIN_STATUS);
+    EXPECT_EQ(statusFace.role, "StatusBar");
+    EXPECT_TRUE(statusFace.text);
+    CaptureToolkitMessages(true);
+    RecordAnnouncements(true);
+
+    ClickCtrl(pA, MAIN_BTNGET);
+    pump(0.5);
+    auto inner = dev.onWrite;
+    int requests = 0;
+    dev.onWrite = [&, inner](std::span<const std::uint8_t> bytes, double now) {
+        inner(bytes, now);
+        if (bytes.size() >= 4 && (bytes[2] << 8 | bytes[3]) == ORDER_DATA && ++requests == 40) {
+            ClickCtrl(pA, MAIN_BTNSTOP);
+        }
+    };
+    ClickCtrl(pA, MAIN_BTNRUN);
+    ASSERT_TRUE(pumpUntil([&] { return requests >= 40 && stop_flag == 1; }));
+    SetCtrlVal(pA, MAIN_STATUS, "Line Ok!");
+    SetCtrlVal(pA, MAIN_STATUS, "Line Ok!"); // the same outcome again is said again
+
+    std::map<int, std::set<std::string>> kinds;
+    int lineOk = 0;
+    for (const auto& a : RecordedAnnouncements()) {
+        kinds[a.control].insert(a.kind);
+        const AccessibleFace face = AccessibleFaceOf(a.panel, a.control);
+        if (a.kind == "value") {
+            EXPECT_TRUE(face.value) << "control " << a.control << " (" << face.role << ")";
+        } else if (a.kind == "text") {
+            EXPECT_TRUE(face.text) << "control " << a.control << " (" << face.role << ")";
+        }
+        lineOk += a.control == MAIN_STATUS && a.kind == "text" && a.text == "Line Ok!";
+    }
+    EXPECT_EQ(kinds[MAIN_STATUS].count("text"), 1u);
+    EXPECT_EQ(kinds[MAIN_SCOPESTATS].count("text"), 1u);
+    EXPECT_EQ(kinds[MAIN_RAWA].count("value"), 1u);
+    EXPECT_GE(lineOk, 2);
+    for (const auto& m : ToolkitMessages()) {
+        EXPECT_EQ(m.find("qt.accessibility"), std::string::npos) << m;
+    }
+    CaptureToolkitMessages(false);
 }
 } // namespace
