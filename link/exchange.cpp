@@ -18,6 +18,8 @@ constexpr int kStatusTextLen = 66;
 // awaited one could start, waits this long for the bytes that would complete that one; if none
 // come, it was a whole frame after all and is decoded as it stands.
 constexpr double kSettleSec = 0.05;
+// How far past its limit a wait may block: enough for the limit to have passed when it looks.
+constexpr double kPastLimitSec = 0.0005;
 
 // A wait in progress that gets the frames arriving while it is the innermost one.
 struct Waiter {
@@ -419,7 +421,9 @@ int WaitForReply(const ReplyWait& wait, double t0, bool& timedOut) {
         if (wait.lastPass == LastPass::TakesLateReply && before > wait.limitSec) {
             return timeout();
         }
-        ProcessSystemEvents(); // replies, and every other callback, arrive only here
+        // Replies, and every other callback, arrive only here. The block ends just past the
+        // limit (or a settling frame's decision), so the time-out is noticed when it falls due.
+        ProcessSystemEventsUntil(t0 + wait.limitSec + kPastLimitSec);
         SettleCheck();
         const double after = Timer() - t0;
         switch (wait.lastPass) {
@@ -520,7 +524,7 @@ int WaitForRawBytes(int port, int want, double limit, bool& timedOut) {
             timedOut = true;
             return 0;
         }
-        ProcessSystemEvents();
+        ProcessSystemEventsUntil(t0 + limit + kPastLimitSec);
         waiting = GetInQLen(port);
         if (Timer() - t0 > limit) {
             timedOut = true;
@@ -565,7 +569,7 @@ double DataRequestSentAt() {
 void LetDataReplyLand() {
     WaitScope inWait;
     while (g_dataStreamOpen && !g_lost && rx_flag == 0 && Timer() - g_dataRequestAt <= TIMEOUT) {
-        ProcessSystemEvents();
+        ProcessSystemEventsUntil(g_dataRequestAt + TIMEOUT + kPastLimitSec);
     }
 }
 

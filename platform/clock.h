@@ -4,6 +4,9 @@
 // Runs all pending events and returns. Re-entrant. When nothing is pending it blocks briefly for
 // the next event instead of spinning.
 int ProcessSystemEvents();
+// The same for a wait that knows its limit: when nothing is pending it blocks until the next
+// event or `deadline` (Timer() seconds), whichever comes first.
+int ProcessSystemEventsUntil(double deadline);
 
 // Calls fn every periodSec seconds from the event loop; a period of 0 stops it.
 void SetPeriodicCall(double periodSec, void (*fn)());

@@ -413,7 +413,15 @@ void StripChart::paintTraces(QPainter& p) {
                 poly_.resize(0);
                 continue;
             }
-            poly_.append(QPointF(ClampPx(toPx(shownX_[i])), ClampPx(toPy(ys[i]))));
+            const QPointF pt(ClampPx(toPx(shownX_[i])), ClampPx(toPy(ys[i])));
+            // A level run (a reference or a band, most of the time) is one segment, not a
+            // hundred: the dashed and wide pens are stroked per segment.
+            const qsizetype m = poly_.size();
+            if (m >= 2 && poly_[m - 1].y() == pt.y() && poly_[m - 2].y() == pt.y()) {
+                poly_[m - 1] = pt;
+            } else {
+                poly_.append(pt);
+            }
         }
         if (poly_.size() > 1) {
             p.drawPolyline(poly_);

@@ -77,8 +77,9 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
             StopScope();
             break;
         }
-        // Replies and every other callback (Stop, Teach, ...) run only here.
-        ProcessSystemEvents();
+        // Replies and every other callback (Stop, Teach, ...) run only here; with nothing to do
+        // the pass blocks until the next event or the request's time-out, whichever is first.
+        ProcessSystemEventsUntil(t0 + TIMEOUT + 0.0005);
         if (PortLost()) {
             // The device went away: say so instead of running out the time-out.
             ShowText(PortLostText());
