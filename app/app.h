@@ -21,9 +21,6 @@ void InitVars();
 // Benchmarks' hook: with ZEL_AUTORUN=SECONDS set, streams the scope that long once the window is
 // up, prints the run's figures on stderr and closes the window (see autorun.cpp).
 void StartAutorunIfAsked();
-// Benchmarks' hook: with ZEL_AUTORUN=SECONDS set, streams the scope that long once the window is
-// up, prints the run's figures on stderr and closes the window (see autorun.cpp).
-void StartAutorunIfAsked();
 ZEL_CALLBACK(CC_PANEL);
 ZEL_CALLBACK(CC_Timer50ms);
 ZEL_CALLBACK(CC_DropDCom);

@@ -276,7 +276,6 @@ int WinMain(int argc, char** argv) {
         }
     }
     StartAutorunIfAsked();
-    StartAutorunIfAsked();
     RunUserInterface();
 
     CloseCom(com);
