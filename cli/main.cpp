@@ -1163,28 +1163,39 @@ int CmdScan() {
     char frame[kFrameLen];
     std::memcpy(frame, szWriteBuf, kFrameLen);
     com = -1; // no port is in use while they are probed
-    std::vector<int> answered = ProbeLines(numbers, frame);
-
     std::vector<ScanRow> rows;
+    for (const auto& p : ports) {
+        rows.push_back(ScanRow{p, false, "", "", "Timeout-RS-232..."});
+    }
+    // A port that answers is identified at once, while the silent ones run out their time-out.
+    auto identify = [&](std::size_t i) {
+        ScanRow& row = rows[i];
+        const int n = ports[i].number;
+        row.answers = true;
+        row.status = "Echo Check - Line Ok!";
+        com = n;
+        if (OpenLine(n) == 0) {
+            ExchangeResult hw = ReadHardwareType(n, g_block0.data());
+            std::uint16_t type = hw.reply.kind == REPLY_STANDARD ? HardwareTypeOf(hw) : 0;
+            if (hw.ok()) {
+                row.hardware = std::to_string(type);
+            }
+            FirmwareResult fw = ReadFirmware(n, g_block0.data(), type);
+            if (fw.outcome == Outcome::Answered) {
+                row.firmware = Latin1ToUtf8(fw.text);
+            }
+            CloseCom(n);
+        }
+        ClearPortLost();
+        com = -1;
+    };
+    std::vector<int> answered = ProbeLines(numbers, frame, identify);
+
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        ScanRow row{ports[i], answered[i] == 1, "", "", "Timeout-RS-232..."};
+        ScanRow& row = rows[i];
         int n = ports[i].number;
         com = n;
-        if (row.answers) {
-            row.status = "Echo Check - Line Ok!";
-            if (OpenLine(n) == 0) {
-                ExchangeResult hw = ReadHardwareType(n, g_block0.data());
-                std::uint16_t type = hw.reply.kind == REPLY_STANDARD ? HardwareTypeOf(hw) : 0;
-                if (hw.ok()) {
-                    row.hardware = std::to_string(type);
-                }
-                FirmwareResult fw = ReadFirmware(n, g_block0.data(), type);
-                if (fw.outcome == Outcome::Answered) {
-                    row.firmware = Latin1ToUtf8(fw.text);
-                }
-                CloseCom(n);
-            }
-        } else if (answered[i] < 0) {
+        if (!row.answers && answered[i] < 0) {
             // It did not take the frame: say why it does not open, if it does not.
             int r = OpenLine(n);
             if (r < 0) {
@@ -1194,7 +1205,6 @@ int CmdScan() {
             }
         }
         ClearPortLost();
-        rows.push_back(row);
     }
     com = inUse;
 

@@ -77,9 +77,10 @@ FirmwareResult ReadFirmware(int port, const std::uint16_t* words, std::uint16_t 
     return r;
 }
 
-std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame) {
+std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame,
+                            const std::function<void(std::size_t)>& onAnswer) {
     std::vector<int> answered(ports.size(), -1);
-    std::vector<std::size_t> open; // indexes of the ports written to
+    std::vector<std::size_t> waiting; // indexes of the ports written to and not yet decided
     for (std::size_t i = 0; i < ports.size(); ++i) {
         if (ports[i] == com || OpenComConfig(ports[i], "", 19200, 0, 8, 1, 4096, 4096) < 0) {
             continue;
@@ -89,29 +90,43 @@ std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame) {
         FlushInQ(ports[i]);
         FlushOutQ(ports[i]);
         if (ComWrt(ports[i], frame, kFrameLen) == kFrameLen) {
-            open.push_back(i);
+            waiting.push_back(i);
+            answered[i] = 0;
         } else {
             CloseCom(ports[i]);
         }
     }
-    auto complete = [&] {
-        return std::all_of(open.begin(), open.end(), [&](std::size_t i) {
-            return ComPortLost(ports[i]) || GetInQLen(ports[i]) >= kFrameLen;
-        });
+    // A port is decided as soon as its reply's bytes are in (or it went away): the caller may
+    // go on with it while the silent ones run out their time.
+    auto decide = [&](std::size_t i) {
+        char reply[kFrameLen];
+        const bool ok = !ComPortLost(ports[i]) && GetInQLen(ports[i]) >= kFrameLen &&
+                        ComRd(ports[i], reply, kFrameLen) == kFrameLen &&
+                        (GetWord(reply, 0) == 0x00AA || GetWord(reply, 2) == 0x00AA);
+        answered[i] = ok ? 1 : 0;
+        CloseCom(ports[i]);
+        if (ok && onAnswer) {
+            onAnswer(i);
+        }
     };
     const double t0 = Timer();
-    while (!complete() && Timer() - t0 <= TIMEOUT) {
-        ProcessSystemEvents();
-    }
-    for (std::size_t i : open) {
-        char reply[kFrameLen];
-        answered[i] = 0;
-        if (!ComPortLost(ports[i]) && GetInQLen(ports[i]) >= kFrameLen &&
-            ComRd(ports[i], reply, kFrameLen) == kFrameLen &&
-            (GetWord(reply, 0) == 0x00AA || GetWord(reply, 2) == 0x00AA)) {
-            answered[i] = 1;
+    while (!waiting.empty()) {
+        for (std::size_t k = 0; k < waiting.size();) {
+            const std::size_t i = waiting[k];
+            if (ComPortLost(ports[i]) || GetInQLen(ports[i]) >= kFrameLen) {
+                waiting.erase(waiting.begin() + static_cast<long>(k));
+                decide(i);
+            } else {
+                ++k;
+            }
         }
-        CloseCom(ports[i]);
+        if (waiting.empty() || Timer() - t0 > TIMEOUT) {
+            break;
+        }
+        ProcessSystemEventsUntil(t0 + TIMEOUT + 0.0005);
+    }
+    for (std::size_t i : waiting) {
+        CloseCom(ports[i]); // silent: no reply within the time-out
     }
     return answered;
 }

@@ -4,6 +4,7 @@
 
 #include "link/exchange.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,11 @@ FirmwareResult ReadFirmware(int port, const std::uint16_t* words, std::uint16_t 
 // The line check on several ports at once, none of them the port in use: opens each, writes
 // `frame` on all, pumps events until each has a reply's bytes or the reply time-out passed,
 // and closes them again. For each port: 1 answered with 0x00AA in word 0 or 1, 0 no such
-// reply, -1 the frame could not go out (the port in use, a port that does not open).
-std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame);
+// reply, -1 the frame could not go out (the port in use, a port that does not open). Each port
+// that answers is closed and handed to `onAnswer` (its index) at once, while the others still
+// wait: what the caller does with it overlaps their time-out.
+std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame,
+                            const std::function<void(std::size_t)>& onAnswer = {});
 
 // The same 16-word image the sensor gets in a frame, for callers that hold no record: block 0
 // as the tool starts with it.

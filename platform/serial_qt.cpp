@@ -20,11 +20,18 @@
 
 namespace {
 
-// The serial devices the system lists, for a message about one that is missing.
+// The serial devices the system lists, for a message about one that is missing. The list costs
+// a walk of the device tree (tens of milliseconds): several ports that fail to open at once
+// (a scan) share one walk.
 std::vector<std::string> PresentDevices() {
-    std::vector<std::string> list;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        list.push_back(info.systemLocation().toStdString());
+    static std::vector<std::string> list;
+    static QElapsedTimer age;
+    if (!age.isValid() || age.elapsed() > 2000) {
+        list.clear();
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+            list.push_back(info.systemLocation().toStdString());
+        }
+        age.start();
     }
     return list;
 }
