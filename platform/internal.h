@@ -1,7 +1,12 @@
 // Glue between the platform's own parts; not for the routines.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace platform_internal {
+// The paths of the serial devices present (kept until the set of tty devices changes).
+std::vector<std::string> PresentSerialPaths();
 // Moves due bytes of memory devices into their queues and runs receive callbacks whose notify
 // count is reached. Returns true when it did anything.
 bool SerialPoll();

@@ -140,9 +140,9 @@ struct SerialDevice {
 // which one listing of /sys/class/tty tells.
 const std::vector<SerialDevice>& PresentSerialDevices() {
     static std::vector<SerialDevice> devices;
+#ifdef Q_OS_LINUX
     static std::vector<std::string> seenTtys;
     static bool known = false;
-#ifdef Q_OS_LINUX
     std::vector<std::string> ttys;
     if (DIR* dir = ::opendir("/sys/class/tty")) {
         while (const dirent* e = ::readdir(dir)) {
@@ -161,10 +161,22 @@ const std::vector<SerialDevice>& PresentSerialDevices() {
         // Windows: COM1 beside \\.\COM1
         devices.push_back({info.systemLocation().toStdString(), info.portName().toStdString()});
     }
+#ifdef Q_OS_LINUX
     known = true;
+#endif
     return devices;
 }
 } // namespace
+
+namespace platform_internal {
+std::vector<std::string> PresentSerialPaths() {
+    std::vector<std::string> paths;
+    for (const auto& d : PresentSerialDevices()) {
+        paths.push_back(d.path);
+    }
+    return paths;
+}
+} // namespace platform_internal
 
 std::vector<ComPortChoice> ListComPorts(int always) {
     std::map<int, std::string> out;

@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -19,22 +18,6 @@
 #endif
 
 namespace {
-
-// The serial devices the system lists, for a message about one that is missing. The list costs
-// a walk of the device tree (tens of milliseconds): several ports that fail to open at once
-// (a scan) share one walk.
-std::vector<std::string> PresentDevices() {
-    static std::vector<std::string> list;
-    static QElapsedTimer age;
-    if (!age.isValid() || age.elapsed() > 2000) {
-        list.clear();
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-            list.push_back(info.systemLocation().toStdString());
-        }
-        age.start();
-    }
-    return list;
-}
 
 int MapOpenError(QSerialPort::SerialPortError e) {
     switch (e) {
@@ -65,7 +48,7 @@ class QtSerialBackend final : public SerialBackend {
         trouble_.clear();
         if (!QFileInfo::exists(QString::fromStdString(device_))) {
 #ifndef _WIN32
-            trouble_ = DescribeOpenTrouble(device_, PresentDevices());
+            trouble_ = DescribeOpenTrouble(device_, platform_internal::PresentSerialPaths());
             return kComNoSerialPort;
 #endif
         }
@@ -73,7 +56,7 @@ class QtSerialBackend final : public SerialBackend {
         qp->setPortName(QString::fromStdString(device_));
         if (!qp->open(QIODevice::ReadWrite)) {
             // The port could not be had: say why, as far as the system tells.
-            trouble_ = DescribeOpenTrouble(device_, PresentDevices());
+            trouble_ = DescribeOpenTrouble(device_, platform_internal::PresentSerialPaths());
             if (trouble_.empty() && qp->error() == QSerialPort::PermissionError) {
                 trouble_ = "in use by another program";
             }
