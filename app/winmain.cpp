@@ -6,6 +6,7 @@
 #include "link/traffic.h"
 #include "params/params.h"
 #include "params/record.h"
+#include "platform/cmdline.h"
 #include "platform/host.h"
 #include "platform/pdf.h"
 #include "platform/serial.h"
@@ -76,20 +77,44 @@ const char* UsageText() {
 }
 
 bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
+    // Qt's parser splits the words; the values are checked here, in the program's own words.
+    static const std::vector<CommandLineOption> kOptions = {
+        {{"help", "h"}, false}, {{"version"}, false},     {{"simulate"}, false},
+        {{"dir"}, true},        {{"sim-args"}, true},     {{"trace"}, true},
+        {{"com"}, true},        {{"html-to-pdf"}, false}, // takes two words: IN.html OUT.pdf
+    };
+    CommandLine line;
+    std::string offending;
+    switch (SplitCommandLine(argc, argv, kOptions, line, offending)) {
+    case CommandLineError::UnknownOption:
+        error = "unknown option " + Shown(offending) + " (see --help)";
+        return false;
+    case CommandLineError::MissingValue:
+        error = offending == "--com" ? "--com needs N=DEVICE" : Shown(offending) + " needs a value";
+        return false;
+    case CommandLineError::None:
+        break;
+    }
+    std::vector<std::string> words = line.options;
+    if (std::find(words.begin(), words.end(), "--html-to-pdf") != words.end()) {
+        if (line.positional.size() < 2) {
+            error = "--html-to-pdf needs IN.html OUT.pdf";
+            return false;
+        }
+        opts.htmlIn = line.positional[0];
+        opts.pdfOut = line.positional[1];
+        line.positional.erase(line.positional.begin(), line.positional.begin() + 2);
+    }
+    words.insert(words.end(), line.positional.begin(), line.positional.end());
+    const int count = static_cast<int>(words.size());
+    for (int i = 0; i < count; ++i) {
+        std::string a = words[static_cast<std::size_t>(i)];
         auto value = [&](std::string& out) {
-            std::string name = a;
-            auto eq = a.find('=');
-            if (eq != std::string::npos && a.rfind("--", 0) == 0 && name.substr(0, eq) != "--com") {
-                out = a.substr(eq + 1);
-                return true;
-            }
-            if (i + 1 >= argc) {
+            if (i + 1 >= count) {
                 error = Shown(a) + " needs a value";
                 return false;
             }
-            out = argv[++i];
+            out = words[static_cast<std::size_t>(++i)];
             return true;
         };
         if (a == "--help" || a == "-h") {
@@ -98,7 +123,7 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
             opts.version = true;
         } else if (a == "--simulate") {
             opts.simulate = true;
-        } else if (a == "--dir" || a.rfind("--dir=", 0) == 0) {
+        } else if (a == "--dir") {
             if (!value(opts.dir)) {
                 return false;
             }
@@ -106,7 +131,7 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
                 error = "--dir: the directory name is empty or too long";
                 return false;
             }
-        } else if (a == "--trace" || a.rfind("--trace=", 0) == 0) {
+        } else if (a == "--trace") {
             if (!value(opts.trace)) {
                 return false;
             }
@@ -114,23 +139,18 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
                 error = "--trace: the file name is empty";
                 return false;
             }
-        } else if (a == "--sim-args" || a.rfind("--sim-args=", 0) == 0) {
+        } else if (a == "--sim-args") {
             if (!value(opts.simArgs)) {
                 return false;
             }
         } else if (a == "--html-to-pdf") {
-            if (i + 2 >= argc) {
-                error = "--html-to-pdf needs IN.html OUT.pdf";
-                return false;
-            }
-            opts.htmlIn = argv[++i];
-            opts.pdfOut = argv[++i];
+            // its two words were taken above
         } else if (a == "--com") {
-            if (i + 1 >= argc) {
+            if (i + 1 >= count) {
                 error = "--com needs N=DEVICE";
                 return false;
             }
-            std::string spec = argv[++i];
+            std::string spec = words[static_cast<std::size_t>(++i)];
             auto eq = spec.find('=');
             std::uint64_t n = 0;
             if (eq == std::string::npos || !ParseUnsigned(spec.substr(0, eq), 255, n)) {

@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "platform/cmdline.h"
 #include "platform/console.h"
 #include "platform/serial.h"
 
@@ -140,26 +141,54 @@ const char* CommandHelp(const std::string& command) {
 }
 
 bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
+    // Qt's parser splits the words; what each option's value means is checked below, in the
+    // tool's own words.
+    static const std::vector<CommandLineOption> kOptions = {
+        {{"help", "h"}, false},  {{"version"}, false},   {{"json"}, false},
+        {{"quiet", "q"}, false}, {{"simulate"}, false},  {{"sim-args"}, true},
+        {{"log"}, true},         {{"trace"}, true},      {{"device"}, true},
+        {{"port"}, true},        {{"com"}, true},        {{"to"}, true},
+        {{"from"}, true},        {{"block"}, true},      {{"o"}, true},
+        {{"csv"}, true},         {{"cha"}, true},        {{"chb"}, true},
+        {{"seconds"}, true},     {{"samples"}, true},    {{"history"}, true},
+        {{"retries"}, true},     {{"header"}, false},    {{"no-header"}, false},
+        {{"tables"}, false},     {{"no-tables"}, false}, {{"loop"}, false},
+        {{"set"}, true},
+    };
+    CommandLine line;
+    std::string offending;
+    const CommandLineError split = SplitCommandLine(argc, argv, kOptions, line, offending);
+    const CommandInfo* named = line.positional.empty() ? nullptr : FindCommand(line.positional[0]);
+    if (split == CommandLineError::UnknownOption) {
+        error = "unknown option " + offending +
+                (named ? " for " + std::string(named->name) : std::string()) + " (see --help)";
+        return false;
+    }
+    if (split == CommandLineError::MissingValue) {
+        error = offending == "--device"  ? "--device needs a path"
+                : offending == "--trace" ? "--trace needs a file name"
+                                         : offending + " needs a value";
+        return false;
+    }
+    // The command first, then the options in the order given, then the command's words.
+    std::vector<std::string> words;
+    if (!line.positional.empty()) {
+        words.push_back(line.positional[0]);
+    }
+    words.insert(words.end(), line.options.begin(), line.options.end());
+    if (line.positional.size() > 1) {
+        words.insert(words.end(), line.positional.begin() + 1, line.positional.end());
+    }
+    const int count = static_cast<int>(words.size());
     const CommandInfo* cmd = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        std::string inlineValue;
-        bool hasInline = false;
-        if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
-            inlineValue = a.substr(a.find('=') + 1);
-            a = a.substr(0, a.find('='));
-            hasInline = true;
-        }
+    for (int i = 0; i < count; ++i) {
+        std::string a = words[static_cast<std::size_t>(i)];
         auto value = [&](std::string& out) {
-            if (hasInline) {
-                out = inlineValue;
-                return true;
-            }
-            if (i + 1 >= argc) {
+            if (i + 1 >= count) {
                 error = a + " needs a value";
                 return false;
             }
-            out = argv[++i];
+            out = words[static_cast<std::size_t>(++i)];
             return true;
         };
         auto commandOption = [&] {
