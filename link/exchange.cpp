@@ -16,8 +16,9 @@ namespace {
 constexpr int kStatusTextLen = 66;
 // A frame's worth of bytes that is not the awaited reply, with a place inside it where the
 // awaited one could start, waits this long for the bytes that would complete that one; if none
-// come, it was a whole frame after all and is decoded as it stands.
-constexpr double kSettleSec = 0.05;
+// come, it was a whole frame after all and is decoded as it stands. Long enough for a loaded
+// machine or an adapter's latency to deliver the rest, short against the reply time-out.
+constexpr double kSettleSec = 0.3;
 // How far past its limit a wait may block: enough for the limit to have passed when it looks.
 constexpr double kPastLimitSec = 0.0005;
 
@@ -178,6 +179,13 @@ void SettleCheck() {
         SetPeriodicCall(0, &SettleCheck);
         g_undecided = false;
         return;
+    }
+    // Bytes that came meanwhile are taken first: they may complete the awaited reply.
+    if (GetInQLen(g_rxPort) > 0) {
+        g_receive(g_rxPort, LWRS_RECEIVE, nullptr);
+        if (!g_undecided) {
+            return;
+        }
     }
     if (Timer() - g_lastBytesAt < kSettleSec) {
         return;
@@ -348,7 +356,7 @@ int ReceiveFrame(int port, int events) {
         NotifyAfter(port, start);
         if (!g_undecided) {
             g_undecided = true;
-            SetPeriodicCall(kSettleSec / 2, &SettleCheck);
+            SetPeriodicCall(0.025, &SettleCheck);
         }
         return 0;
     }

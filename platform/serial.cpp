@@ -335,12 +335,13 @@ int ComRd(int port, char* buffer, int count) {
     if (count < 0 || (count > 0 && !buffer)) {
         return kComInvalidParameter;
     }
-    // What is already there is read as it is: the line settings stay untouched (two fewer
+    // Bytes already in hand are read as they are: the line settings stay untouched (two fewer
     // system calls for every frame the receive callback reads).
-    if (p->dev->bytesWaiting() >= count) {
+    if (p->dev->bytesReadable() >= count) {
         return p->dev->read(buffer, count, p->timeout);
     }
-    // A read that must wait wants every byte as it comes, whatever the callback's threshold.
+    // A read that must wait wants every byte as it comes, whatever the callback's threshold:
+    // bytes the driver holds below that threshold would never wake it.
     p->dev->setWakeThreshold(1);
     struct Restore {
         int port;

@@ -170,6 +170,12 @@ class QtSerialBackend final : public SerialBackend {
         return static_cast<int>(qp_->bytesAvailable()) + kernelQueued();
     }
 
+    // Bytes still in the driver come out only through a wake-up, which the wake threshold may
+    // hold back: only Qt's own buffer is readable at once.
+    int bytesReadable() override {
+        return static_cast<int>(qp_->bytesAvailable());
+    }
+
     void flushIn() override {
         qp_->clear(QSerialPort::Input);
         // Qt's own buffer is emptied by clear(); drain what it already pulled in as well.
