@@ -161,7 +161,7 @@ ExchangeResult ErasePage(int port, std::uint16_t address) {
     for (int i = 0; i < kDataWords; ++i) {
         PutWord(szWriteBuf, 6 + 2 * i, kEraseFill);
     }
-    return ExchangeBuilt(port, kFlashWait, Expect::Any);
+    return ExchangeBuilt(port, kFlashWait, ReplyExpect::Any);
 }
 
 ExchangeResult WriteFlashWords(int port, std::uint16_t address, std::uint16_t count,
@@ -176,7 +176,7 @@ ExchangeResult WriteFlashWords(int port, std::uint16_t address, std::uint16_t co
     for (int i = 0; i < n; ++i) {
         PutWord(szWriteBuf, 8 + 2 * i, words[i]);
     }
-    return ExchangeBuilt(port, kFlashWait, Expect::Any);
+    return ExchangeBuilt(port, kFlashWait, ReplyExpect::Any);
 }
 
 ExchangeResult WriteHeaderWords(int port, const std::uint16_t* eight) {
@@ -185,7 +185,7 @@ ExchangeResult WriteHeaderWords(int port, const std::uint16_t* eight) {
     std::uint16_t words[kDataWords] = {};
     std::copy_n(eight, kHeaderWords, words);
     return Exchange(port, ORDER_CALIB_HEADER, FlashPageAddress(kHeaderPageNumber), words,
-                    kFlashWait, Expect::Any);
+                    kFlashWait, ReplyExpect::Any);
 }
 
 bool FlashReport::ok() const {

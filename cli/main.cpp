@@ -726,11 +726,11 @@ int CmdSensorCommand() {
     std::string done = "Parameter-frame received! - Line Ok!";
     if (c == "teach") {
         const Image none{};
-        r = Exchange(com, ORDER_TEACH, b ? 1 : 0, none.data(), kCommandWaitAny, Expect::Any);
+        r = Exchange(com, ORDER_TEACH, b ? 1 : 0, none.data(), kCommandWaitAny, ReplyExpect::Any);
         done = b ? "New setpoint value CHB teached!" : "New setpoint value CHA teached!";
     } else {
         int order = c == "reset" ? ORDER_RESET : b ? ORDER_REFRESH_B : ORDER_REFRESH_A;
-        r = Exchange(com, order, 0, g_block0.data(), kCommandWaitStandard, Expect::Any);
+        r = Exchange(com, order, 0, g_block0.data(), kCommandWaitStandard, ReplyExpect::Any);
     }
     if (!r.ok()) {
         Fail(CommandText(r), r);

@@ -25,7 +25,7 @@ constexpr double kPastLimitSec = 0.0005;
 // A wait in progress that gets the frames arriving while it is the innermost one.
 struct Waiter {
     int order = 0;
-    Expect expect = Expect::Any;
+    ReplyExpect expect = ReplyExpect::Any;
     bool filled = false;
     Reply reply;
 };
@@ -127,13 +127,13 @@ int FindPlausibleStart() {
 
 bool Matches(const Waiter& w, const Reply& r) {
     switch (w.expect) {
-    case Expect::Any:
+    case ReplyExpect::Any:
         return r.kind != 0;
-    case Expect::Echo:
+    case ReplyExpect::Echo:
         return r.kind == REPLY_STANDARD && r.echo == static_cast<std::uint16_t>(w.order);
-    case Expect::LineCheck:
+    case ReplyExpect::LineCheck:
         return r.kind == REPLY_STANDARD && (r.sync == 0x00AA || r.echo == 0x00AA);
-    case Expect::Data:
+    case ReplyExpect::Data:
         return r.kind == REPLY_DATA;
     }
     return false;
@@ -461,7 +461,7 @@ int WaitForReply(const ReplyWait& wait, double t0, bool& timedOut) {
 }
 
 namespace {
-ExchangeResult AwaitOwnReply(int port, int written, const ReplyWait& wait, Expect expect) {
+ExchangeResult AwaitOwnReply(int port, int written, const ReplyWait& wait, ReplyExpect expect) {
     ExchangeResult r;
     r.order = GetWord(szWriteBuf, 2);
     r.address = GetWord(szWriteBuf, 4);
@@ -498,12 +498,12 @@ ExchangeResult AwaitOwnReply(int port, int written, const ReplyWait& wait, Expec
 } // namespace
 
 ExchangeResult Exchange(int port, int order, int second, const std::uint16_t* words,
-                        const ReplyWait& wait, Expect expect) {
+                        const ReplyWait& wait, ReplyExpect expect) {
     FillTxBuf(order, second, words);
     return ExchangeBuilt(port, wait, expect);
 }
 
-ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, Expect expect) {
+ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, ReplyExpect expect) {
     const int written = SendFrame(port);
     return AwaitOwnReply(port, written, wait, expect);
 }

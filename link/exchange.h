@@ -75,7 +75,7 @@ struct ReplyWait {
 };
 
 // What makes a reply the one awaited, beyond the kind the wait accepts.
-enum class Expect {
+enum class ReplyExpect {
     Any,       // any frame (teach)
     Echo,      // a standard reply echoing the order (GET, hardware, X-FLASH)
     LineCheck, // a standard reply with 0x00AA in word 0 or word 1
@@ -107,9 +107,9 @@ int WaitForReply(const ReplyWait& wait, double t0, bool& timedOut);
 // its outcome says whether it is the one awaited. Queues are not flushed first (callers do
 // that as their steps say).
 ExchangeResult Exchange(int port, int order, int second, const std::uint16_t* words,
-                        const ReplyWait& wait, Expect expect);
+                        const ReplyWait& wait, ReplyExpect expect);
 // The same for a frame built by hand in szWriteBuf (order and second word taken from it).
-ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, Expect expect);
+ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, ReplyExpect expect);
 // A command that awaits no reply: Answered when the frame went out whole, else NotWritten.
 ExchangeResult SendOnly(int port, int order, int second, const std::uint16_t* words);
 

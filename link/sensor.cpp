@@ -26,12 +26,12 @@ const std::uint16_t kStartBlock0[16] = {500, 512, 512, 100, 100, 10};
 
 ExchangeResult LineCheck(int port, const std::uint16_t* words) {
     FlushQueues(port);
-    return Exchange(port, ORDER_LINE_CHECK, 0, words, kLineCheckWait, Expect::LineCheck);
+    return Exchange(port, ORDER_LINE_CHECK, 0, words, kLineCheckWait, ReplyExpect::LineCheck);
 }
 
 ExchangeResult ReadHardwareType(int port, const std::uint16_t* words) {
     FlushQueues(port);
-    return Exchange(port, ORDER_HARDWARE, 0, words, kHardwareWait, Expect::Echo);
+    return Exchange(port, ORDER_HARDWARE, 0, words, kHardwareWait, ReplyExpect::Echo);
 }
 
 FirmwareResult ReadFirmware(int port, const std::uint16_t* words, std::uint16_t hardwareType) {

@@ -37,7 +37,8 @@ bool IsSpace(char c) {
 ExchangeResult ReadBlock(int port, int memory, std::uint32_t block, const std::uint16_t* sent) {
     const int order = memory == kMemoryEeprom ? ORDER_GET_EEPROM : ORDER_GET_RAM;
     FlushQueues(port);
-    return Exchange(port, order, static_cast<int>(block & 0xFFFF), sent, kGetWait, Expect::Echo);
+    return Exchange(port, order, static_cast<int>(block & 0xFFFF), sent, kGetWait,
+                    ReplyExpect::Echo);
 }
 
 ExchangeResult WriteBlock(int port, int memory, const std::uint16_t* words) {
