@@ -853,7 +853,8 @@ int CmdScope() {
             CountTimeout();
             break;
         }
-        ProcessSystemEvents();
+        // With nothing to do, the pass blocks until the reply's bytes or the request's time-out.
+        ProcessSystemEventsUntil(sentAt + TIMEOUT + 0.0005);
         if (g_lost || PortLost() || g_interrupted) {
             break;
         }
