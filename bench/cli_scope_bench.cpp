@@ -1,7 +1,9 @@
 // zel-vavod-cli scope against zel-sensor-sim at 19200 baud: samples per second as the tool
 // measures its stream, and the CPU the whole process used (start-up included) as a share of
 // one core over its wall time. Prints one JSON line.
-// Usage: bench_cli_scope [--seconds N]   (default 10)
+// Usage: bench_cli_scope [--seconds N] [--fifo N]   (default 10 s; bytes one by one)
+// --fifo N: the simulator hands the bytes over in groups of N, as a UART's receive FIFO (or a
+// USB adapter's packets) does; one by one is a pseudo-terminal's worst case.
 #include "process.h"
 
 #include <cstdio>
@@ -28,13 +30,18 @@ double Field(const std::string& json, const std::string& key) {
 
 int main(int argc, char** argv) {
     double seconds = 10;
-    if (argc == 3 && std::strcmp(argv[1], "--seconds") == 0) {
-        seconds = std::atof(argv[2]);
+    std::string fifo = "1";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--seconds") == 0) {
+            seconds = std::atof(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--fifo") == 0) {
+            fifo = argv[i + 1];
+        }
     }
     char tmpl[] = "/tmp/zel-cli-scope-XXXXXX";
     std::string dir = ::mkdtemp(tmpl);
     std::string csv = dir + "/scope.csv", err = dir + "/err";
-    zelsim::SimProcess sim(ZEL_SIM_BINARY, {"--latency", "0"});
+    zelsim::SimProcess sim(ZEL_SIM_BINARY, {"--latency", "0", "--fifo", fifo});
     if (!sim.ok()) {
         std::fprintf(stderr, "bench_cli_scope: the simulator did not start\n");
         return 1;
@@ -65,10 +72,11 @@ int main(int argc, char** argv) {
         ++rows;
     }
     double rate = Field(summary, "samples_per_s");
-    std::printf("{\"bench\":\"cli_scope\",\"seconds\":%.1f,\"samples\":%ld,\"samples_per_s\":%.2f,"
+    std::printf("{\"bench\":\"cli_scope\",\"fifo\":%s,\"seconds\":%.1f,\"samples\":%ld,"
+                "\"samples_per_s\":%.2f,"
                 "\"line_limit_per_s\":%.2f,\"of_line_pct\":%.1f,\"wall_s\":%.2f,\"cpu_s\":%.3f,"
                 "\"cpu_pct_of_core\":%.2f,\"exit\":%d}\n",
-                seconds, rows, rate, kLineLimit, 100.0 * rate / kLineLimit, wall, cpu,
+                fifo.c_str(), seconds, rows, rate, kLineLimit, 100.0 * rate / kLineLimit, wall, cpu,
                 100.0 * cpu / wall, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     std::string rm = "rm -rf " + dir;
     return std::system(rm.c_str()) == 0 ? 0 : 1;

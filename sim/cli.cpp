@@ -207,6 +207,14 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& cl, std
                 return bad("a baud rate (0 for unpaced)");
             }
             o.baud = static_cast<int>(l);
+        } else if (name == "--fifo") {
+            if (!take()) {
+                return false;
+            }
+            if (!toLong(value, 1, 64, l)) {
+                return bad("a group size from 1 to 64");
+            }
+            o.fifo = static_cast<int>(l);
         } else if (name == "--latency") {
             if (!take()) {
                 return false;
@@ -256,6 +264,7 @@ Sensor:
   --flash-dump FILE  X-FLASH dump written at exit and on SIGUSR1
 Line:
   --baud N           pace both directions at N baud, 10 bits a byte (default 19200; 0 = unpaced)
+  --fifo N           deliver reply bytes in groups of N, as a UART's receive FIFO does (default 1)
   --latency MS       pause before each reply (default 2)
   --link PATH        symlink PATH to the terminal (an existing symlink is replaced)
   --tcp HOST:PORT    serve one client at a time on a TCP port instead of a terminal (PORT 0:

@@ -37,6 +37,7 @@ struct Options {
     long unplugAfter = -1;  // the line goes away after this many frames
     std::uint32_t seed = 1; // for drop and noise
     int baud = 19200;       // 0: unpaced (used by the transport only)
+    int fifo = 1;           // bytes reach the host in groups of this many (a UART's FIFO)
     double latencyMs = 2;   // pause before each reply
 };
 

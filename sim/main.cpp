@@ -247,8 +247,13 @@ void Server::schedule(const Output& out, double arrived) {
     double anchor = arrived;
     for (const auto& chunk : out.chunks) {
         const double start = std::max(anchor + chunk.delay, txFree_);
-        for (std::size_t i = 0; i < chunk.bytes.size(); ++i) {
-            tx_.push_back({start + static_cast<double>(i + 1) * byteTime_, chunk.bytes[i]});
+        // A UART's receive FIFO hands the host its bytes in groups: each byte is due when the
+        // last byte of its group is in (the last group when the reply's last byte is).
+        const std::size_t group = static_cast<std::size_t>(std::max(cl_.options.fifo, 1));
+        const std::size_t count = chunk.bytes.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t groupEnd = std::min((i / group + 1) * group, count);
+            tx_.push_back({start + static_cast<double>(groupEnd) * byteTime_, chunk.bytes[i]});
         }
         txFree_ = start + static_cast<double>(chunk.bytes.size()) * byteTime_;
         anchor = txFree_;
