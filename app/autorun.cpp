@@ -1,6 +1,6 @@
 // Automation hook for benchmarks and unattended checks: ZEL_AUTORUN=SECONDS presses Run once the
 // window is up, Stop SECONDS later, prints the run's figures on stderr and closes the window.
-// ZEL_AUTORUN_RECORD=1 switches Record on first.
+// ZEL_AUTORUN_RECORD=1 switches Record on first; ZEL_AUTORUN_TRAFFIC=1 opens the Traffic view.
 #include "app/app.h"
 #include "core/state.h"
 #include "link/link.h"
@@ -33,6 +33,10 @@ void PressRun() {
     const char* record = std::getenv("ZEL_AUTORUN_RECORD");
     if (record && std::string(record) == "1") {
         SetCtrlVal(pA, MAIN_RECORDSW, 1);
+    }
+    const char* traffic = std::getenv("ZEL_AUTORUN_TRAFFIC");
+    if (traffic && std::string(traffic) == "1") {
+        CC_BTNTraffic(pA, MAIN_BTNTRAFFIC, EVENT_COMMIT, nullptr, 0, 0);
     }
     SetPeriodicCall(g_seconds, &PressStop);
     g_startWall = Timer();

@@ -27,13 +27,13 @@ struct Case {
     bool accessibility;
     bool record;
     bool cursor;
+    bool traffic = false;
 };
 
 constexpr Case kCases[] = {
-    {"plain", false, false, false},
-    {"accessibility", true, false, false},
-    {"record", false, true, false},
-    {"cursor", false, false, true},
+    {"plain", false, false, false},         {"accessibility", true, false, false},
+    {"record", false, true, false},         {"cursor", false, false, true},
+    {"traffic", false, false, false, true},
 };
 
 struct Run {
@@ -96,6 +96,11 @@ Run RunOnce(const Case& c, double seconds, const std::string& dir) {
         }
         ::unsetenv("QT_QPA_PLATFORM");
         ::setenv("ZEL_AUTORUN", std::to_string(seconds).c_str(), 1);
+        if (c.traffic) {
+            ::setenv("ZEL_AUTORUN_TRAFFIC", "1", 1);
+        } else {
+            ::unsetenv("ZEL_AUTORUN_TRAFFIC");
+        }
         if (c.record) {
             ::setenv("ZEL_AUTORUN_RECORD", "1", 1);
         }

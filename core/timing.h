@@ -18,8 +18,9 @@ inline constexpr double kInfoBlockPauseSec = 0.05; // before the info-block echo
 
 // The port selector's list is compared with the ports present this often.
 inline constexpr double kPortListPeriodSec = 2.0;
-// An open traffic window takes the frames that came this often, not one by one.
-inline constexpr double kTrafficViewPeriodSec = 0.25;
+// An open traffic window takes the frames that came this often, not one by one: twice a second
+// keeps its cost while the scope streams within a point of a core.
+inline constexpr double kTrafficViewPeriodSec = 0.5;
 
 // Limits of the platform.
 inline constexpr double kPortDefaultTimeoutSec = 5.0; // a port's time-out until it is set
