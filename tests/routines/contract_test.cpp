@@ -9,8 +9,12 @@
 #include "params/params.h"
 #include "params/record.h"
 #include "platform/testing.h"
+#include "platform/textfile.h"
 #include "platform/ui.h"
+#include "scope/record.h"
 #include "scope/scope.h"
+
+#include <fstream>
 
 #include <span>
 #include <utility>
@@ -67,9 +71,27 @@ TEST_F(ContractTest, CommandsDuringTheScopeNeverBecomeSamples) {
     };
     g_samples.clear();
     SetPlotObserver(&CollectSample);
+    // Recorded, as an operator would keep it: the file must hold only what the sensor sent.
+    CopyText(proj_dir, tempDir);
+    SetCtrlVal(pA, MAIN_RECORDSW, 1);
     ClickCtrl(pA, MAIN_BTNRUN);
     ProcessSystemEvents(); // the loop runs in here, until its time-out after the Get
     const std::size_t firstRun = g_samples.size();
+    {
+        std::ifstream csv(RecordPath());
+        std::string row;
+        ASSERT_TRUE(std::getline(csv, row)) << RecordPath(); // the header
+        int rows = 0;
+        while (std::getline(csv, row)) {
+            ++rows;
+            // t_s,raw_a,raw_b,in_state,out_state,...
+            const auto a = row.find(',') + 1, b = row.find(',', a) + 1, c = row.find(',', b) + 1;
+            ASSERT_EQ(row.substr(a, b - a - 1), "500") << row;
+            ASSERT_EQ(row.substr(b, c - b - 1), "520") << row;
+        }
+        EXPECT_EQ(static_cast<std::size_t>(rows), firstRun);
+    }
+    SetCtrlVal(pA, MAIN_RECORDSW, 0);
     ASSERT_GE(firstRun, 20u);
     requests = 0;
     presses = {{4, MAIN_BTNREFRESHA}};
