@@ -11,7 +11,6 @@ namespace {
 std::vector<TrafficEntry> g_ring; // used as a ring once full
 std::size_t g_capacity = 0;
 std::size_t g_next = 0; // where the next entry goes once the ring is full
-std::size_t g_count = 0;
 double g_origin = 0;
 bool g_started = false;
 double g_lastTxAt = -1;
@@ -71,7 +70,6 @@ void OnFrame(bool sent, const char* bytes, int count, double at) {
     if (g_listener) {
         g_listener(e);
     }
-    ++g_count;
     if (g_ring.size() < g_capacity) {
         g_ring.push_back(std::move(e));
     } else if (g_capacity > 0) {
@@ -191,10 +189,6 @@ const std::vector<TrafficEntry>& TrafficEntries(std::size_t& firstIndex) {
 
 double TrafficOrigin() {
     return g_origin;
-}
-
-std::size_t TrafficCount() {
-    return g_count;
 }
 
 void ClearTraffic() {

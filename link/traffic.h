@@ -28,8 +28,6 @@ void StartTraffic(std::size_t capacity = 10000);
 // The entries kept, oldest first, and the time the first line counts from.
 const std::vector<TrafficEntry>& TrafficEntries(std::size_t& firstIndex);
 double TrafficOrigin();
-// Entries seen since the start, dropped ones included.
-std::size_t TrafficCount();
 void ClearTraffic();
 
 // Every entry as it passes, for a view that is open (nullptr when none).

@@ -1,6 +1,7 @@
 #include "params/record.h"
 
 #include "link/frames.h"
+#include "link/sensor.h"
 #include "params/bands.h"
 
 #include <algorithm>
@@ -16,8 +17,7 @@ void SetParameterDefaults() {
     parameter[0] = 0x55;
     parameter[1] = 1;
     parameter[2] = 0;
-    const std::uint16_t block0[] = {500, 512, 512, 100, 100, 10};
-    std::copy(std::begin(block0), std::end(block0), parameter + kBlock0);
+    std::copy_n(StartBlock0(), kBlockWords, parameter + kBlock0);
     NoteBlock0Reference();
 }
 
