@@ -254,6 +254,10 @@ void StripChart::layoutChart() {
     const int right = width() - kMargin - fm.horizontalAdvance("888.8") / 2;
     plot_ = QRect(QPoint(left, top), QPoint(std::max(left + 1, right), std::max(top + 1, bottom)));
     xLabelY_ = plot_.bottom() + 4;
+    // The plot and the time axis' labels below it, which scroll with the data.
+    const int half = fm.horizontalAdvance("-888.88") / 2 + 2;
+    live_ = QRect(QPoint(plot_.left() - half, plot_.top()),
+                  QPoint(std::min(width() - 1, plot_.right() + half), xLabelY_ + lh));
     for (QStaticText* s : {&xTitle_, &yTitle_}) {
         s->prepare(QTransform(), font());
     }
@@ -262,14 +266,6 @@ void StripChart::layoutChart() {
     }
     xLabels_.clear();
     yLabels_.clear();
-}
-
-QRect StripChart::liveRect() const {
-    // The plot and the time axis' labels below it, which scroll with the data.
-    const int half = fontMetrics().horizontalAdvance("-888.88") / 2 + 2;
-    return QRect(
-        QPoint(plot_.left() - half, plot_.top()),
-        QPoint(std::min(width() - 1, plot_.right() + half), xLabelY_ + fontMetrics().height()));
 }
 
 double StripChart::toPx(double x) const {

@@ -87,7 +87,7 @@ class StripChart : public QWidget {
     void setZoom(const Range& r);
     void layoutChart();
     // The part that changes with the data: plot area and time axis.
-    QRect liveRect() const;
+    QRect liveRect() const { return live_; }
     double toPx(double x) const;
     double toPy(double y) const;
     double fromPx(double px) const;
@@ -118,6 +118,7 @@ class StripChart : public QWidget {
     // Layout, from the size and font.
     QRect plot_;
     QRect legend_;
+    QRect live_;
     int xLabelY_ = 0;
     int yLabelRight_ = 0;
     QStaticText xTitle_;

@@ -286,6 +286,7 @@ void RecordAnnouncements(bool on) {
 }
 
 std::vector<Announcement> RecordedAnnouncements() {
+    ShowDueValues(); // what the window would say by its next paint
     return g_announcements;
 }
 

@@ -66,6 +66,63 @@ int SetText(Control& c, const QString& text) {
     }
 }
 
+namespace {
+struct DueField {
+    int panel;
+    int id;
+};
+std::vector<DueField> g_due;
+QPointer<QTimer> g_dueFallback;
+} // namespace
+
+void ShowDueValue(Control& c) {
+    if (!c.valueDue) {
+        return;
+    }
+    c.valueDue = false;
+    if (auto* s = qobject_cast<QSpinBox*>(c.widget.data())) {
+        s->setValue(c.dueValue);
+        RememberFieldValue(c);
+    }
+}
+
+void ShowDueValues() {
+    std::vector<DueField> due;
+    due.swap(g_due);
+    for (const DueField& d : due) {
+        if (Control* c = FindCtrl(d.panel, d.id)) {
+            ShowDueValue(*c);
+        }
+    }
+}
+
+namespace {
+// Holds the value back for the window's next paint; false when the field is not on screen and
+// so takes it now.
+bool DeferToPaint(Control& c, int value) {
+    auto* s = static_cast<QSpinBox*>(c.widget.data());
+    if (!s->isReadOnly() || !s->isVisible()) {
+        return false;
+    }
+    c.dueValue = value;
+    if (!c.valueDue) {
+        c.valueDue = true;
+        g_due.push_back({c.panel, c.id});
+        s->update(); // asks its window for the paint that shows the value
+        // Should no paint come (a window the system does not draw), the value is shown anyway.
+        if (!g_dueFallback) {
+            g_dueFallback = new QTimer(QCoreApplication::instance());
+            g_dueFallback->setSingleShot(true);
+            QObject::connect(g_dueFallback, &QTimer::timeout, [] { ShowDueValues(); });
+        }
+        if (!g_dueFallback->isActive()) {
+            g_dueFallback->start(static_cast<int>(4 * kDisplayFrameMs));
+        }
+    }
+    return true;
+}
+} // namespace
+
 } // namespace platform_internal
 
 using namespace platform_internal;
@@ -97,6 +154,10 @@ int SetCtrlVal(int panel, int control, int value) {
         return 0;
     }
     case Kind::Numeric:
+        if (DeferToPaint(*c, value)) {
+            return 0;
+        }
+        c->valueDue = false;
         static_cast<QSpinBox*>(w)->setValue(value);
         RememberFieldValue(*c);
         return 0;
@@ -175,6 +236,7 @@ int GetCtrlVal(int panel, int control, int* value) {
         return 0;
     }
     case Kind::Numeric:
+        ShowDueValue(*c);
         *value = static_cast<QSpinBox*>(w)->value();
         return 0;
     case Kind::Real:

@@ -20,6 +20,17 @@ class StripChart;
 
 namespace platform_internal {
 
+// The display's frame: a window repaints at most this often unless the operator acts.
+inline constexpr qint64 kDisplayFrameMs = 100;
+void InstallDisplayPacer(class QApplication* app);
+// Display fields (read-only numbers the program writes, such as the raw values that change with
+// every sample) take a new value when their window paints next, not at each write: a field
+// written 26 times a second is shaped and announced once per frame. Reading the control shows
+// its value first, so the program always reads what it wrote.
+struct Control;
+void ShowDueValue(Control& c);
+void ShowDueValues();
+
 enum class Kind {
     Unknown,
     Button,
@@ -50,6 +61,9 @@ struct Control {
     StripChart* chart = nullptr; // owned by its widget
     std::vector<QMetaObject::Connection> connections;
     bool ledOn = false;
+    // A display field's value waiting for its window's next paint (see ShowDueValues).
+    bool valueDue = false;
+    int dueValue = 0;
 };
 
 struct Panel {

@@ -134,6 +134,7 @@ int InitCVIRTE(int argc, char** argv) {
         g_app = new QApplication(g_argc, g_argv);
     }
     InstallAccessibleFaces();
+    InstallDisplayPacer(g_app);
     return 1;
 }
 
