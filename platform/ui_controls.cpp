@@ -108,7 +108,10 @@ bool DeferToPaint(Control& c, int value) {
     if (!c.valueDue) {
         c.valueDue = true;
         g_due.push_back({c.panel, c.id});
-        s->update(); // asks its window for the paint that shows the value
+        // Asks its window for the paint that shows the value. Not by marking the field: its
+        // new text marks it then, and marking it twice paints it twice.
+        QCoreApplication::postEvent(s->window(), new QEvent(QEvent::UpdateRequest),
+                                    Qt::LowEventPriority);
         // Should no paint come (a window the system does not draw), the value is shown anyway.
         if (!g_dueFallback) {
             g_dueFallback = new QTimer(QCoreApplication::instance());
