@@ -229,6 +229,13 @@ void Connect(Panel& p, Control& c) {
         }
         break;
     }
+    case Kind::Text:
+        if (static_cast<QLineEdit*>(w)->isReadOnly()) {
+            // A message line, rewritten while the scope streams (the link figures): opaque, so
+            // its new text repaints the line alone, not the group box behind it.
+            w->setAutoFillBackground(true);
+        }
+        break;
     case Kind::Picture:
         w->installEventFilter(new EventFilter(panel, id, w));
         break;
