@@ -19,12 +19,14 @@ double g_seconds = 0;
 double g_startWall = 0, g_startCpu = 0;
 double g_wall = 0, g_cpu = 0;
 long g_samples = 0;
+double g_stream = 0; // seconds from Run to the last sample
 
 void PressStop() {
     SetPeriodicCall(0, &PressStop);
     g_wall = Timer() - g_startWall;
     g_cpu = ProcessCpuSeconds() - g_startCpu;
     g_samples = ScopeSamples();
+    g_stream = ScopeLastSampleAt() - ScopeRunStartedAt();
     CC_BTNStop(pA, MAIN_BTNSTOP, EVENT_COMMIT, nullptr, 0, 0);
 }
 
@@ -47,9 +49,10 @@ void PressRun() {
     GetCtrlVal(pA, MAIN_SCOPESTATS, link, sizeof link);
     std::fprintf(stderr,
                  "zel-vavod: autorun %.3f s, cpu %.3f s (%.2f %% of a core), %ld samples "
-                 "(%.2f/s); link: %s\n",
+                 "(%.2f/s); stream %.3f/s; link: %s\n",
                  g_wall, g_cpu, g_wall > 0 ? 100.0 * g_cpu / g_wall : 0.0, g_samples,
-                 g_wall > 0 ? static_cast<double>(g_samples) / g_wall : 0.0, link);
+                 g_wall > 0 ? static_cast<double>(g_samples) / g_wall : 0.0,
+                 g_stream > 0 ? static_cast<double>(g_samples) / g_stream : 0.0, link);
     CC_PANEL(pA, 0, EVENT_CLOSE, nullptr, 0, 0);
 }
 } // namespace

@@ -6,8 +6,10 @@
 // QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1); with Record on; with the cursor's read-out shown (the
 // mouse held over the chart, moved there with xdotool).
 // Prints one JSON line per case, medians over the runs.
-// Usage: bench_scope_gui [--seconds N] [--runs N] [--exe PATH] [CASE...]
-//   (default 20 s, 1 run, all cases; --exe: another build's zel-vavod, for comparisons)
+// Usage: bench_scope_gui [--seconds N] [--runs N] [--exe PATH] [--fifo N] [CASE...]
+//   (default 20 s, 1 run, all cases; --exe: another build's zel-vavod, for comparisons;
+//   --fifo N: the simulated line hands over its bytes in groups of N, as a UART's receive FIFO
+//   or a USB adapter does, instead of one by one as a pseudo-terminal does)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -39,7 +41,8 @@ constexpr Case kCases[] = {
 struct Run {
     double seconds = 0;
     double cpuPercent = -1;
-    double rate = 0;
+    double rate = 0;     // samples per second of streaming: from Run to the last sample
+    double wallRate = 0; // samples over the whole timed window, its ragged end included
 };
 
 std::string Capture(const std::string& command) {
@@ -86,6 +89,8 @@ void HoldMouseOverChart() {
 }
 
 const char* g_exe = ZEL_VAVOD_EXE;
+std::string g_simArgs = "--latency 0";
+constexpr double kLineLimit = 19200.0 / 10.0 / 72.0;
 
 Run RunOnce(const Case& c, double seconds, const std::string& dir) {
     std::string err = dir + "/stderr.txt";
@@ -111,12 +116,12 @@ Run RunOnce(const Case& c, double seconds, const std::string& dir) {
             const char* script = "/usr/libexec/at-spi-bus-launcher --launch-immediately & "
                                  "sleep 0.3; exec \"$0\" \"$@\"";
             ::execlp("dbus-run-session", "dbus-run-session", "--", "sh", "-c", script, g_exe,
-                     "--simulate", "--sim-args", "--latency 0", "--dir", dir.c_str(),
+                     "--simulate", "--sim-args", g_simArgs.c_str(), "--dir", dir.c_str(),
                      static_cast<char*>(nullptr));
         } else {
             ::unsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
-            ::execl(g_exe, g_exe, "--simulate", "--sim-args", "--latency 0", "--dir", dir.c_str(),
-                    static_cast<char*>(nullptr));
+            ::execl(g_exe, g_exe, "--simulate", "--sim-args", g_simArgs.c_str(), "--dir",
+                    dir.c_str(), static_cast<char*>(nullptr));
         }
         ::_exit(127);
     }
@@ -141,7 +146,19 @@ Run RunOnce(const Case& c, double seconds, const std::string& dir) {
             std::sscanf(line.c_str() + at,
                         "zel-vavod: autorun %lf s, cpu %lf s (%lf %% of a core), %ld", &r.seconds,
                         &cpu, &r.cpuPercent, &samples);
-            r.rate = r.seconds > 0 ? static_cast<double>(samples) / r.seconds : 0;
+            r.wallRate = r.seconds > 0 ? static_cast<double>(samples) / r.seconds : 0;
+            // The stream's own rate; a build that does not print it gives the link figure's
+            // percentage instead (one decimal).
+            double pct = 0;
+            if (auto s = line.find("; stream "); s != std::string::npos) {
+                std::sscanf(line.c_str() + s, "; stream %lf", &r.rate);
+            } else if (auto l = line.find("link: ");
+                       l != std::string::npos &&
+                       std::sscanf(line.c_str() + l, "link: %*f/s of %*f/s (%lf", &pct) == 1) {
+                r.rate = pct / 100.0 * kLineLimit;
+            } else {
+                r.rate = r.wallRate;
+            }
         } else if (line.find("QStandardPaths") == std::string::npos &&
                    line.find("dbus-daemon") == std::string::npos) {
             std::fprintf(stderr, "  %s\n", line.c_str());
@@ -164,6 +181,7 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
     double seconds = 20;
     int runs = 1;
+    int fifo = 1;
     std::vector<std::string> only;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
@@ -172,11 +190,14 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--exe") == 0 && i + 1 < argc) {
             g_exe = argv[++i];
+        } else if (std::strcmp(argv[i], "--fifo") == 0 && i + 1 < argc) {
+            fifo = std::max(1, std::atoi(argv[++i]));
+            g_simArgs = "--latency 0 --fifo " + std::to_string(fifo);
         } else if (argv[i][0] != '-') {
             only.emplace_back(argv[i]);
         } else {
-            std::fprintf(
-                stderr, "usage: bench_scope_gui [--seconds N] [--runs N] [--exe PATH] [CASE...]\n");
+            std::fprintf(stderr, "usage: bench_scope_gui [--seconds N] [--runs N] [--exe PATH] "
+                                 "[--fifo N] [CASE...]\n");
             return 2;
         }
     }
@@ -190,22 +211,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string dir = made;
-    const double lineLimit = 19200.0 / 10.0 / 72.0;
+    const double lineLimit = kLineLimit;
     for (const Case& c : kCases) {
         if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) {
             continue;
         }
-        std::vector<double> cpu, rate;
+        std::vector<double> cpu, rate, wallRate;
         for (int i = 0; i < runs; ++i) {
             Run r = RunOnce(c, seconds, dir);
             cpu.push_back(r.cpuPercent);
             rate.push_back(r.rate);
+            wallRate.push_back(r.wallRate);
         }
         double rateMedian = Median(rate);
-        std::printf("{\"bench\":\"scope_gui\",\"case\":\"%s\",\"samples_per_s\":%.2f,"
-                    "\"line_limit\":%.2f,\"ratio\":%.4f,\"cpu_percent_of_one_core\":%.2f,"
-                    "\"cpu_min\":%.2f,\"cpu_max\":%.2f,\"seconds\":%.0f,\"runs\":%d}\n",
-                    c.name, rateMedian, lineLimit, rateMedian / lineLimit, Median(cpu),
+        std::printf("{\"bench\":\"scope_gui\",\"case\":\"%s\",\"fifo\":%d,\"samples_per_s\":%.2f,"
+                    "\"line_limit\":%.2f,\"ratio\":%.4f,\"window_ratio\":%.4f,"
+                    "\"cpu_percent_of_one_core\":%.2f,\"cpu_min\":%.2f,\"cpu_max\":%.2f,"
+                    "\"seconds\":%.0f,\"runs\":%d}\n",
+                    c.name, fifo, rateMedian, lineLimit, rateMedian / lineLimit,
+                    Median(wallRate) / lineLimit, Median(cpu),
                     *std::min_element(cpu.begin(), cpu.end()),
                     *std::max_element(cpu.begin(), cpu.end()), seconds, runs);
         std::fflush(stdout);

@@ -27,6 +27,10 @@ double ScopeRunStartedAt() {
     return g_runStart;
 }
 
+double ScopeLastSampleAt() {
+    return g_lastSampleAt;
+}
+
 long ScopeSamples() {
     return g_samples;
 }

@@ -16,6 +16,8 @@ inline constexpr double kLineLimitPerSec = 19200.0 / 10.0 / 72.0;
 extern double timesRAW[100];
 // Timer() when the current or last run started.
 double ScopeRunStartedAt();
+// When the run's last sample came (Timer seconds).
+double ScopeLastSampleAt();
 // Samples plotted since Run.
 long ScopeSamples();
 
