@@ -337,7 +337,7 @@ int ComRd(int port, char* buffer, int count) {
     }
     // Bytes already in hand are read as they are: the line settings stay untouched (two fewer
     // system calls for every frame the receive callback reads).
-    if (p->dev->bytesReadable() >= count) {
+    if (p->dev->readsAtOnce(count)) {
         return p->dev->read(buffer, count, p->timeout);
     }
     // A read that must wait wants every byte as it comes, whatever the callback's threshold:

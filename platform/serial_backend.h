@@ -31,8 +31,8 @@ class SerialBackend {
     // Bytes read, waiting at most `timeout` seconds for `count`; or a negative error.
     virtual int read(char* buffer, int count, double timeout) = 0;
     virtual int bytesWaiting() = 0;
-    // Of those, the bytes a read takes without waiting on the driver (its own buffer).
-    virtual int bytesReadable() { return bytesWaiting(); }
+    // True when a read of `count` bytes gets them at once, whatever the wake threshold.
+    virtual bool readsAtOnce(int count) { return bytesWaiting() >= count; }
     virtual void flushIn() = 0;
     virtual void flushOut() = 0;
     virtual void setHardwareFlowControl(bool on) = 0;

@@ -15,6 +15,7 @@
 #ifndef _WIN32
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -111,9 +112,23 @@ class QtSerialBackend final : public SerialBackend {
     }
 
     int write(const char* buffer, int count, double timeout, long baudRate) override {
-        qint64 n = qp_->write(buffer, count);
-        if (n < 0) {
-            return kComIoError;
+        qint64 n = 0;
+#ifndef _WIN32
+        // With nothing of ours still queued, a frame goes straight to the driver. Qt's own path
+        // switches its write watcher on and off for every frame, waking the event loop twice.
+        // Whatever the driver does not take, or any error, is left to Qt as before.
+        if (qp_->bytesToWrite() == 0 && count > 0) {
+            const ssize_t direct =
+                ::write(static_cast<int>(qp_->handle()), buffer, static_cast<std::size_t>(count));
+            n = direct > 0 ? direct : 0;
+        }
+#endif
+        if (n < count) {
+            const qint64 rest = qp_->write(buffer + n, count - n);
+            if (rest < 0) {
+                return kComIoError;
+            }
+            n += rest;
         }
         QElapsedTimer t;
         t.start();
@@ -170,10 +185,16 @@ class QtSerialBackend final : public SerialBackend {
         return static_cast<int>(qp_->bytesAvailable()) + kernelQueued();
     }
 
-    // Bytes still in the driver come out only through a wake-up, which the wake threshold may
-    // hold back: only Qt's own buffer is readable at once.
-    int bytesReadable() override {
-        return static_cast<int>(qp_->bytesAvailable());
+    // Bytes in Qt's own buffer are read at once. Bytes still in the driver come out only
+    // through a wake-up, which the wake threshold holds back until that many wait there: only
+    // when the driver holds at least that many does the read not wait on it.
+    bool readsAtOnce(int count) override {
+        const int own = static_cast<int>(qp_->bytesAvailable());
+        if (own >= count) {
+            return true;
+        }
+        const int driver = kernelQueued();
+        return driver >= wakeThreshold_ && own + driver >= count;
     }
 
     void flushIn() override {
@@ -215,11 +236,14 @@ class QtSerialBackend final : public SerialBackend {
         }
         cc_t want = static_cast<cc_t>(std::clamp(n, 1, 255));
         if (t.c_cc[VMIN] == want && t.c_cc[VTIME] == 0) {
+            wakeThreshold_ = want;
             return;
         }
         t.c_cc[VMIN] = want;
         t.c_cc[VTIME] = 0;
-        ::tcsetattr(fd, TCSANOW, &t);
+        if (::tcsetattr(fd, TCSANOW, &t) == 0) {
+            wakeThreshold_ = want;
+        }
 #else
         (void)n;
 #endif
@@ -241,6 +265,7 @@ class QtSerialBackend final : public SerialBackend {
     std::string trouble_; // why the last open failed, in words
     std::unique_ptr<QSerialPort> qp_;
     bool lost_ = false;
+    int wakeThreshold_ = 1; // VMIN as last set
 };
 
 } // namespace
