@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build needs on Debian 12 and configures the named CMake preset.
-# Usage: scripts/setup.sh PRESET
+# Usage: scripts/setup.sh PRESET [--bench]
+#   --bench: also the chart engines the scope's chart is measured against (bench/run)
 set -euo pipefail
 preset="${1:?preset}"
+bench="${2:-}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(cmake ninja-build g++ pkg-config
@@ -16,6 +18,9 @@ packages=(cmake ninja-build g++ pkg-config
 # against pyserial's server side.
 if [[ "$preset" == test ]]; then
     packages+=(clang-format clang libclang-rt-14-dev python3-serial g++-mingw-w64-x86-64-posix)
+fi
+if [[ "$bench" == --bench ]]; then
+    packages+=(qt6-charts-dev libqcustomplot-dev libqcustomplot2.1-qt6)
 fi
 
 missing=()
