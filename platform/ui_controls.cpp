@@ -112,7 +112,8 @@ bool DeferToPaint(Control& c, int value) {
         // new text marks it then, and marking it twice paints it twice.
         QCoreApplication::postEvent(s->window(), new QEvent(QEvent::UpdateRequest),
                                     Qt::LowEventPriority);
-        // Should no paint come (a window the system does not draw), the value is shown anyway.
+        // Should the request never be delivered (its window closed first), the value is still
+        // taken, so a later read or paint does not find it waiting.
         if (!g_dueFallback) {
             g_dueFallback = new QTimer(QCoreApplication::instance());
             g_dueFallback->setSingleShot(true);
