@@ -30,9 +30,9 @@ ClockState& Clock() {
 unsigned long g_activity = 0;
 bool g_quitRequested = false;
 
-// Blocks in the dispatcher until an event arrives or `seconds` pass. A single reusable timer
-// wakes it, so an idle wait costs no CPU.
-void WaitForEvents(double seconds) {
+// Blocks in the dispatcher until an event arrives or `seconds` pass, and dispatches it. A single
+// reusable timer wakes it, so an idle wait costs no CPU. False when there was no time to wait.
+bool WaitForEvents(double seconds) {
     static QTimer* wake = nullptr;
     if (!wake) {
         wake = new QTimer(QCoreApplication::instance());
@@ -42,46 +42,56 @@ void WaitForEvents(double seconds) {
     }
     int ms = std::max(0, static_cast<int>(seconds * 1000.0));
     if (ms == 0) {
-        return;
+        return false;
     }
     wake->start(ms);
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     wake->stop();
+    return true;
 }
 
-// One pass of the pump: pending events, serial delivery; then, only if nothing happened, a
-// short block (real clock) or a virtual-time step.
+// One pass of the pump: pending events and serial delivery; then, only if nothing happened, a
+// block until the next event (real clock) or a virtual-time step.
 void PumpOnce(double maxBlock) {
     if (!QCoreApplication::instance()) {
         return;
     }
     unsigned long before = g_activity;
+    ClockState& c = Clock();
+    if (!c.virtualOn) {
+        // Serial first: when it delivers, the events pending are still seen to, so a stream
+        // never starves the window. Otherwise the wait below sees to them, dispatching without
+        // blocking what is pending or ready: one pass of the dispatcher per wake-up.
+        if (platform_internal::SerialPoll()) {
+            g_activity++;
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            return;
+        }
+        double block =
+            std::min(maxBlock, std::max(0.0, platform_internal::SerialNextDue() - Timer()));
+        // Once quit is asked for, waits still running keep blocking, so they never spin a core.
+        if (!WaitForEvents(block)) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        }
+        // The wait dispatched whatever woke it; only the serial side remains to be looked at.
+        platform_internal::SerialPoll();
+        return;
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (platform_internal::SerialPoll()) {
         g_activity++;
     }
-    // Once quit is asked for, waits still running keep blocking, so they never spin a core.
     if (g_activity != before) {
         return;
     }
-    ClockState& c = Clock();
+    // The virtual step is the caller's choice, also above the pump's own block (a fuzzer's coarse
+    // clock): an idle pass then costs no more than one step of virtual time.
+    (void)maxBlock;
     double due = platform_internal::SerialNextDue();
-    if (c.virtualOn) {
-        // The virtual step is the caller's choice, also above the pump's own block (a fuzzer's
-        // coarse clock): an idle pass then costs no more than one step of virtual time.
-        (void)maxBlock;
-        double step = c.idleStep;
-        c.virtualNow = std::max(c.virtualNow, std::min(due, c.virtualNow + step));
-        if (due <= c.virtualNow) {
-            platform_internal::SerialPoll();
-        }
-        return;
+    c.virtualNow = std::max(c.virtualNow, std::min(due, c.virtualNow + c.idleStep));
+    if (due <= c.virtualNow) {
+        platform_internal::SerialPoll();
     }
-    double now = Timer();
-    double block = std::min(maxBlock, std::max(0.0, due - now));
-    // The wait dispatches whatever woke it; only the serial side remains to be looked at.
-    WaitForEvents(block);
-    platform_internal::SerialPoll();
 }
 } // namespace
 

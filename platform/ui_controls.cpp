@@ -94,6 +94,10 @@ void ShowDueValues() {
             ShowDueValue(*c);
         }
     }
+    // Shown with their window's paint: the fallback has nothing left to take.
+    if (g_due.empty() && g_dueFallback) {
+        g_dueFallback->stop();
+    }
 }
 
 namespace {
