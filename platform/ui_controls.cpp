@@ -73,6 +73,7 @@ struct DueField {
 };
 std::vector<DueField> g_due;
 QPointer<QTimer> g_dueFallback;
+QElapsedTimer g_sinceFieldsShown;
 } // namespace
 
 void ShowDueValue(Control& c) {
@@ -87,6 +88,9 @@ void ShowDueValue(Control& c) {
 }
 
 void ShowDueValues() {
+    if (!g_due.empty()) {
+        g_sinceFieldsShown.start();
+    }
     std::vector<DueField> due;
     due.swap(g_due);
     for (const DueField& d : due) {
@@ -98,6 +102,15 @@ void ShowDueValues() {
     if (g_due.empty() && g_dueFallback) {
         g_dueFallback->stop();
     }
+}
+
+void ShowDueValuesWithFrame() {
+    // Half a frame of slack, so that a paint a little early still takes them.
+    if (g_sinceFieldsShown.isValid() &&
+        g_sinceFieldsShown.elapsed() < kFieldFrameMs - kDisplayFrameMs / 2) {
+        return;
+    }
+    ShowDueValues();
 }
 
 namespace {

@@ -30,6 +30,11 @@ void InstallDisplayPacer(class QApplication* app);
 struct Control;
 void ShowDueValue(Control& c);
 void ShowDueValues();
+// The same at a window's paint, but new digits at most every kFieldFrameMs: a number is read,
+// not watched, and digits replaced ten times a second are harder to read than five. Values left
+// due wait for a later paint (the fallback shows them within 4 frames should none come).
+inline constexpr qint64 kFieldFrameMs = 200;
+void ShowDueValuesWithFrame();
 
 enum class Kind {
     Unknown,

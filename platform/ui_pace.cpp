@@ -63,7 +63,7 @@ class DisplayPacer final : public QObject {
         if (since >= kDisplayFrameMs || inputSeen_ || replaying_) {
             inputSeen_ = false;
             state.sincePaint.start();
-            ShowDueValues(); // painted with the rest of the frame
+            ShowDueValuesWithFrame(); // painted with the rest of the frame
             return false;
         }
         if (!state.due) {
