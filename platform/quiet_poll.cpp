@@ -67,7 +67,7 @@ int QuietPoll(GlibPollFd* fds, unsigned count, int timeout) {
     long long wakeMs = timeout < 0 ? -1 : timeout;
     for (unsigned i = 0; i < count && nHidden < kMaxHidden; ++i) {
         // Only a wait for input: a port waiting to write is watched as always.
-        if (fds[i].fd < 0 || (fds[i].events & ~(POLLIN | POLLPRI)) != 0) {
+        if (fds[i].fd < 0 || (fds[i].events & POLLIN) == 0 || (fds[i].events & POLLOUT) != 0) {
             continue;
         }
         for (const Quiet& q : g_quiet) {

@@ -83,6 +83,7 @@ class QtSerialBackend final : public SerialBackend {
                 // The device went away (a pulled adapter): stop watching it, so the pump does
                 // not spin on a dead descriptor. The loss is reported from the pump.
                 lost_ = true;
+                forgetQuiet();
                 qp_->clearError();
                 qp_->close();
                 platform_internal::NoteActivity();
@@ -103,7 +104,7 @@ class QtSerialBackend final : public SerialBackend {
         if (!qp_) {
             return;
         }
-        platform_internal::ForgetQuietReads(static_cast<int>(qp_->handle()));
+        forgetQuiet();
         // Deleting a port from inside one of its own signal handlers is unsafe; let Qt do it.
         QSerialPort* qp = qp_.release();
         qp->close();
@@ -176,7 +177,15 @@ class QtSerialBackend final : public SerialBackend {
     int read(char* buffer, int count, double timeout) override {
         QElapsedTimer t;
         t.start();
-        while (qp_->bytesAvailable() < count) {
+        int lowered = 0; // the wake threshold to put back
+        for (bool waited = false; qp_->bytesAvailable() < count; waited = true) {
+            // One read system call may take only part of what the driver holds (a terminal
+            // hands over 64 bytes at a time), and the rest may be fewer than the wake threshold,
+            // which then never wakes this wait: from the second wait on, wake on every byte.
+            if (waited && wakeThreshold_ > 1 && lowered == 0) {
+                lowered = wakeThreshold_;
+                setWakeThreshold(1);
+            }
             qint64 left = static_cast<qint64>(timeout * 1000) - t.elapsed();
             if (left <= 0 || !qp_->waitForReadyRead(static_cast<int>(left))) {
                 break;
@@ -184,6 +193,9 @@ class QtSerialBackend final : public SerialBackend {
             if (lost()) {
                 return kComIoError;
             }
+        }
+        if (lowered > 0) {
+            setWakeThreshold(lowered);
         }
         qint64 n = qp_->read(buffer, count);
         return n < 0 ? kComIoError : static_cast<int>(n);
@@ -271,9 +283,17 @@ class QtSerialBackend final : public SerialBackend {
         const double until = static_cast<double>(writtenCount_ + awaited) * charSeconds_ -
                              static_cast<double>(writtenAt_.nsecsElapsed()) * 1e-9;
         if (until > 0) {
-            platform_internal::QuietReadsUntil(static_cast<int>(qp_->handle()), until);
+            quietFd_ = static_cast<int>(qp_->handle());
+            platform_internal::QuietReadsUntil(quietFd_, until);
         }
 #endif
+    }
+    // Before the descriptor closes: its number may soon belong to something else.
+    void forgetQuiet() {
+        if (quietFd_ >= 0) {
+            platform_internal::ForgetQuietReads(quietFd_);
+            quietFd_ = -1;
+        }
     }
 
     // Bytes the driver holds that Qt has not read yet.
@@ -296,6 +316,7 @@ class QtSerialBackend final : public SerialBackend {
     QElapsedTimer writtenAt_; // the last request: when it was handed on, its length, and the
     int writtenCount_ = 0;    // bytes the driver held then
     int heldAtWrite_ = 0;
+    int quietFd_ = -1; // the descriptor the pump was told about
 };
 
 } // namespace
