@@ -275,6 +275,7 @@ int WinMain(int argc, char** argv) {
     // The traffic window shows the frames from the start-up exchange on; until it is opened they
     // are only kept, never formatted.
     StartTraffic(kTrafficViewLines);
+    HoldSets();
     InitRS232(com);
     WatchPortList();
 
@@ -295,8 +296,12 @@ int WinMain(int argc, char** argv) {
             CC_PANEL(pA, 0, EVENT_CLOSE, nullptr, 0, 0);
         }
     }
+    // The start-up's sets go into the history once the window is on the screen.
+    WaitForPanelOnScreen(pA, 2.0);
+    WriteHeldSets();
     StartAutorunIfAsked();
     RunUserInterface();
+    WriteHeldSets(); // a close before the window showed still records them
 
     CloseCom(com);
     StopTrace();

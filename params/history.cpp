@@ -29,8 +29,10 @@ const char* MemoryName(SetMemory memory) {
 }
 
 HistoryNote RecordSet(const SensorIdentity& sensor, SetDirection direction, SetMemory memory,
-                      int block, const std::uint16_t* words, const std::string& file) {
+                      int block, const std::uint16_t* words, const std::string& file,
+                      std::int64_t unixTime) {
     HistoryRecord r;
+    r.unixTime = unixTime;
     r.port = sensor.port;
     r.device = sensor.device;
     r.hardware = sensor.hardware;

@@ -34,9 +34,10 @@ struct HistoryNote {
     bool written() const { return id > 0; }
 };
 
-// Appends one set (15 words) to the user's history.
+// Appends one set (15 words) to the user's history; `unixTime` is when it passed (0: now).
 HistoryNote RecordSet(const SensorIdentity& sensor, SetDirection direction, SetMemory memory,
-                      int block, const std::uint16_t* words, const std::string& file = "");
+                      int block, const std::uint16_t* words, const std::string& file = "",
+                      std::int64_t unixTime = 0);
 
 // The entry with this id, or nullptr.
 const HistoryRecord* FindHistoryEntry(const std::vector<HistoryRecord>& entries, long long id);

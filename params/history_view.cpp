@@ -82,14 +82,58 @@ ReportBlock ReadForReport(int memory, std::uint32_t block) {
 }
 } // namespace
 
-void NoteSetPassed(SetDirection direction, SetMemory memory, int block, const std::uint16_t* words,
-                   const char* file) {
-    const HistoryNote note =
-        RecordSet(PanelSensor(), direction, memory, block, words, file ? file : "");
+namespace {
+// A set that passed while sets are held: as it was then, the sensor as known then.
+struct HeldSet {
+    SensorIdentity sensor;
+    SetDirection direction;
+    SetMemory memory;
+    int block;
+    decltype(HistoryRecord::words) words;
+    std::string file;
+    std::int64_t unixTime;
+};
+bool g_holdSets = false;
+std::vector<HeldSet> g_heldSets;
+
+void Record(const SensorIdentity& sensor, SetDirection direction, SetMemory memory, int block,
+            const std::uint16_t* words, const std::string& file, std::int64_t unixTime) {
+    const HistoryNote note = RecordSet(sensor, direction, memory, block, words, file, unixTime);
     HistoryFile h;
     h.notice = note.notice;
     h.error = note.error;
     TellHistory(h);
+}
+} // namespace
+
+void NoteSetPassed(SetDirection direction, SetMemory memory, int block, const std::uint16_t* words,
+                   const char* file) {
+    if (g_holdSets) {
+        HeldSet s{PanelSensor(),
+                  direction,
+                  memory,
+                  block,
+                  {},
+                  file ? file : "",
+                  static_cast<std::int64_t>(std::time(nullptr))};
+        std::copy_n(words, s.words.size(), s.words.begin());
+        g_heldSets.push_back(std::move(s));
+        return;
+    }
+    Record(PanelSensor(), direction, memory, block, words, file ? file : "", 0);
+}
+
+void HoldSets() {
+    g_holdSets = true;
+}
+
+void WriteHeldSets() {
+    g_holdSets = false;
+    std::vector<HeldSet> held;
+    held.swap(g_heldSets);
+    for (const HeldSet& s : held) {
+        Record(s.sensor, s.direction, s.memory, s.block, s.words.data(), s.file, s.unixTime);
+    }
 }
 
 int CC_BTNHistory(int, int, int event, void*, int, int) {

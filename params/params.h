@@ -64,6 +64,10 @@ int CC_BTNReport(int panel, int control, int event, void* callbackData, int even
 // written is told on the status line and stderr, and changes nothing else.
 void NoteSetPassed(SetDirection direction, SetMemory memory, int block, const std::uint16_t* words,
                    const char* file = "");
+// Start-up: the sets that pass before the window is on the screen are held and recorded once
+// it is (WriteHeldSets); the history file's read and rewrite is not what the first frame needs.
+void HoldSets();
+void WriteHeldSets();
 
 // Parameter files: 16 numbers, block 0 as it travels on the wire plus pp word 15.
 void SendParaToFile();

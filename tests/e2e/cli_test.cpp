@@ -146,3 +146,33 @@ TEST(Cli, SimulateStartsTheSensorAndStopsItAtExit) {
     EXPECT_NE(std::system(probe.c_str()), 0);
     std::filesystem::remove_all(dir);
 }
+
+// The sets got during start-up are recorded once the window is up: they wait for it, and a
+// close right after it showed still finds them written.
+TEST(Cli, StartupSetsReachTheHistoryWhenTheWindowIsUp) {
+    const std::string dir = MakeTempDir();
+    ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    ::setenv("ZEL_STARTUP_REPORT", "exit", 1);
+    ProgramRun run = RunProgram(
+        {ZEL_VAVOD_EXE, "--simulate", "--dir", dir, "--sim-args", "--baud 0 --latency 0"});
+    ::unsetenv("ZEL_STARTUP_REPORT");
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("main window shown"), std::string::npos) << run.err;
+    std::ifstream in(dir + "/zel-vavod/history.json");
+    ASSERT_TRUE(in) << "no history written";
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    // Both blocks, got from RAM, in the order they passed.
+    const auto first = text.find("{\"block\":0,");
+    const auto second = text.find("{\"block\":1,");
+    EXPECT_NE(first, std::string::npos) << text;
+    EXPECT_NE(second, std::string::npos) << text;
+    EXPECT_LT(first, second);
+    std::size_t got = 0;
+    for (auto at = text.find("\"direction\":\"got\""); at != std::string::npos;
+         at = text.find("\"direction\":\"got\"", at + 1)) {
+        ++got;
+    }
+    EXPECT_EQ(got, 2u) << text;
+    std::filesystem::remove_all(dir);
+}
