@@ -126,29 +126,37 @@ void Install() {
     setPoll(context, &QuietPoll);
 }
 
+bool OnPumpThread() {
+    return QCoreApplication::instance() &&
+           QCoreApplication::instance()->thread() == QThread::currentThread();
+}
+
 } // namespace
 
-void QuietReadsUntil(int fd, double secondsFromNow) {
-    if (fd < 0 || !QCoreApplication::instance() ||
-        QCoreApplication::instance()->thread() != QThread::currentThread()) {
-        return;
+bool QuietReadsUntil(int fd, double secondsFromNow) {
+    if (fd < 0 || !OnPumpThread()) {
+        return false;
     }
     Install();
     if (!g_chained) {
-        return;
+        return false;
     }
     const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                           std::chrono::duration<double>(secondsFromNow));
     for (Quiet& q : g_quiet) {
         if (q.fd == fd) {
             q.until = until;
-            return;
+            return true;
         }
     }
     g_quiet.push_back({fd, until});
+    return true;
 }
 
 void ForgetQuietReads(int fd) {
+    if (!OnPumpThread()) {
+        return;
+    }
     g_quiet.erase(
         std::remove_if(g_quiet.begin(), g_quiet.end(), [fd](const Quiet& q) { return q.fd == fd; }),
         g_quiet.end());
@@ -156,7 +164,9 @@ void ForgetQuietReads(int fd) {
 
 #else
 
-void QuietReadsUntil(int, double) {}
+bool QuietReadsUntil(int, double) {
+    return false;
+}
 void ForgetQuietReads(int) {}
 
 #endif

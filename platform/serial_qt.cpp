@@ -282,9 +282,9 @@ class QtSerialBackend final : public SerialBackend {
         const int awaited = std::max(0, wakeThreshold_ - heldAtWrite_);
         const double until = static_cast<double>(writtenCount_ + awaited) * charSeconds_ -
                              static_cast<double>(writtenAt_.nsecsElapsed()) * 1e-9;
-        if (until > 0) {
-            quietFd_ = static_cast<int>(qp_->handle());
-            platform_internal::QuietReadsUntil(quietFd_, until);
+        const int fd = static_cast<int>(qp_->handle());
+        if (until > 0 && platform_internal::QuietReadsUntil(fd, until)) {
+            quietFd_ = fd;
         }
 #endif
     }
