@@ -56,7 +56,6 @@ void PumpOnce(double maxBlock) {
     if (!QCoreApplication::instance()) {
         return;
     }
-    unsigned long before = g_activity;
     ClockState& c = Clock();
     if (!c.virtualOn) {
         // Serial first: when it delivers, the events pending are still seen to, so a stream
@@ -77,6 +76,7 @@ void PumpOnce(double maxBlock) {
         platform_internal::SerialPoll();
         return;
     }
+    const unsigned long before = g_activity;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (platform_internal::SerialPoll()) {
         g_activity++;

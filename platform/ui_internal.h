@@ -24,9 +24,9 @@ namespace platform_internal {
 inline constexpr qint64 kDisplayFrameMs = 100;
 void InstallDisplayPacer(class QApplication* app);
 // Display fields (read-only numbers the program writes, such as the raw values that change with
-// every sample) take a new value when their window paints next, not at each write: a field
-// written 26 times a second is shaped and announced once per frame. Reading the control shows
-// its value first, so the program always reads what it wrote.
+// every sample) take a new value when their window paints, not at each write: a field
+// written 26 times a second is shaped and announced at most once per frame. Reading the control
+// shows its value first, so the program always reads what it wrote.
 struct Control;
 void ShowDueValue(Control& c);
 void ShowDueValues();
