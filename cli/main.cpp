@@ -234,10 +234,6 @@ std::string BlockReadText(const ExchangeResult& r) {
     if (r.ok()) {
         return "Parameter-frame received! - Line Ok!";
     }
-    if (r.reply.kind == REPLY_STANDARD) {
-        return "Reply not taken: it answers order " + std::to_string(r.reply.echo) + ", not " +
-               std::to_string(r.order) + "!";
-    }
     if (r.outcome == Outcome::PortLost) {
         return PortLostText();
     }

@@ -1,5 +1,7 @@
 #include "link/exchange.h"
 
+#include "link/framing.h"
+
 #include "platform/clock.h"
 #include "platform/serial.h"
 
@@ -14,11 +16,10 @@ int graph_flag = 0;
 
 namespace {
 constexpr int kStatusTextLen = 66;
-// A frame's worth of bytes that is not the awaited reply, with a place inside it where the
-// awaited one could start, waits this long for the bytes that would complete that one; if none
-// come, it was a whole frame after all and is decoded as it stands. Long enough for a loaded
-// machine or an adapter's latency to deliver the rest, short against the reply time-out.
-constexpr double kSettleSec = 0.3;
+// When a whole frame may still be the noisy head of a later one, the bytes that would complete
+// the later one decide; if the line stays quiet this long, the frame is taken as it stands.
+// Longer than a USB adapter's latency timer (16 ms by default), short against the time-out.
+constexpr double kSettleSec = 0.05;
 // How far past its limit a wait may block: enough for the limit to have passed when it looks.
 constexpr double kPastLimitSec = 0.0005;
 
@@ -43,13 +44,13 @@ std::array<std::uint16_t, 16> g_dataReply{};
 
 LinkStats g_stats;
 FrameTap g_tap = nullptr;
+DropTap g_dropTap = nullptr;
 ReceiveFunction g_receive = &LinkReceive;
 
 // Bytes taken from the port that have not yet formed a frame.
-char g_rx[kBufLen];
-int g_rxLen = 0;
+Framer g_framer;
 int g_rxPort = 0;
-bool g_undecided = false; // g_rx holds a frame's worth that may be misaligned
+bool g_undecided = false; // a whole frame waits for the settle time
 double g_lastBytesAt = 0;
 int g_notifyCount = 0; // what the receive callback is installed with now
 
@@ -71,64 +72,51 @@ struct WaiterScope {
 
 void SettleCheck();
 
-void ForgetPartialFrame() {
-    g_rxLen = 0;
+void StopSettling() {
     if (g_undecided) {
         g_undecided = false;
         SetPeriodicCall(0, &SettleCheck);
     }
 }
 
+void ForgetPartialFrame() {
+    g_framer.clear();
+    StopSettling();
+}
+
 // The receive callback runs again once `count` more bytes wait.
 void NotifyAfter(int port, int count) {
+    count = std::clamp(count, 1, kNotifyCount);
     if (count != g_notifyCount) {
         g_notifyCount = count;
         InstallComCallback(port, eventMask, count, zel::sync, g_receive, nullptr);
     }
 }
 
-void Discard(int n) {
-    if (n <= 0) {
+// Bytes that formed no frame: counted, and shown to the trace with the reason.
+void Dropped(const char* bytes, int count, const char* reason) {
+    if (count <= 0) {
         return;
     }
-    g_stats.bytesDiscarded += n;
-    std::memmove(g_rx, g_rx + n, static_cast<std::size_t>(g_rxLen - n));
-    g_rxLen -= n;
-}
-
-// Whether the frame starting at g_rx[i] can be the reply someone waits for. Only the order word
-// is judged: the first word is the sensor's own. With nobody waiting, any frame can be.
-bool Plausible(int i) {
-    const std::uint16_t first = GetWord(g_rx, i);
-    const std::uint16_t echo = GetWord(g_rx, i + 2);
-    if (g_dataStreamOpen && echo == REPLY_DATA) {
-        return true;
-    }
-    const int order = g_waiters.empty() ? g_lastOrder : g_waiters.back()->order;
-    switch (order) {
-    case 0:
-        return true;
-    case ORDER_LINE_CHECK:
-        return first == 0x00AA || echo == 0x00AA || echo == ORDER_LINE_CHECK;
-    default:
-        return echo == static_cast<std::uint16_t>(order);
+    g_stats.bytesDiscarded += count;
+    if (g_dropTap) {
+        g_dropTap(bytes, count, reason, Timer());
     }
 }
 
-// The first place after the start where a plausible frame begins; -1 when none.
-int FindPlausibleStart() {
-    for (int i = 1; i + 3 < g_rxLen; ++i) {
-        if (Plausible(i)) {
-            return i;
-        }
-    }
-    return -1;
+Awaited CurrentAwaited() {
+    Awaited a;
+    a.order = g_waiters.empty() ? g_lastOrder : g_waiters.back()->order;
+    a.dataStream = g_dataStreamOpen;
+    return a;
 }
 
 bool Matches(const Waiter& w, const Reply& r) {
     switch (w.expect) {
     case ReplyExpect::Any:
         return r.kind != 0;
+    case ReplyExpect::Standard:
+        return r.kind == REPLY_STANDARD;
     case ReplyExpect::Echo:
         return r.kind == REPLY_STANDARD && r.echo == static_cast<std::uint16_t>(w.order);
     case ReplyExpect::LineCheck:
@@ -139,16 +127,24 @@ bool Matches(const Waiter& w, const Reply& r) {
     return false;
 }
 
-// The frame at the start of g_rx is taken: it reaches szReadBuf, the flags, the innermost wait
+// The frame the framer placed is taken: it reaches szReadBuf, the flags, the innermost wait
 // and, if it is a data reply while the scope streams, the scope. Whatever else waits is dropped.
-int Deliver(int port) {
-    std::memcpy(szReadBuf, g_rx, kFrameLen);
-    const Reply reply = DecodeReply(g_rx);
+int Deliver(int port, const FrameStep& step) {
+    StopSettling();
+    const Awaited awaited = CurrentAwaited();
+    char frame[kFrameLen];
+    const int before = step.at;
+    if (before > 0) {
+        Dropped(g_framer.data(), before, kDropBeforeReply);
+    }
+    g_framer.take(step, awaited, frame);
+    std::memcpy(szReadBuf, frame, kFrameLen);
+    const Reply reply = DecodeReply(frame);
     rx_flag = reply.kind;
     graph_flag = 1;
     ++(reply.kind == REPLY_DATA ? g_stats.dataReplies : g_stats.standardReplies);
     if (g_tap) {
-        g_tap(false, g_rx, kFrameLen, Timer());
+        g_tap(false, frame, kFrameLen, Timer());
     }
     g_lastTaken = false;
     if (!g_waiters.empty() && !g_waiters.back()->filled) {
@@ -161,26 +157,53 @@ int Deliver(int port) {
         g_dataReply = reply.words;
         g_dataReplyReady = true;
     }
-    // Bytes beyond one frame are discarded.
-    const int beyond = g_rxLen - kFrameLen;
-    const int queued = GetInQLen(port);
-    g_stats.bytesDiscarded += beyond + std::max(queued, 0);
-    ForgetPartialFrame();
+    // Bytes beyond one frame are discarded, those already read and those still queued.
+    char rest[kBufLen];
+    int restLen = g_framer.size();
+    std::memcpy(rest, g_framer.data(), static_cast<std::size_t>(restLen));
+    const int queued = std::min(GetInQLen(port), kBufLen - restLen);
+    if (queued > 0) {
+        const int n = ComRd(port, rest + restLen, queued);
+        restLen += std::max(n, 0);
+    }
+    Dropped(rest, restLen, kDropAfterReply);
+    g_framer.clear();
     FlushInQ(port);
     NotifyAfter(port, kNotifyCount);
     return reply.kind;
+}
+
+// Frames from what the framer holds; 0 when none formed yet.
+int Decide(int port, bool settled) {
+    for (;;) {
+        const FrameStep step = g_framer.decide(CurrentAwaited(), settled);
+        switch (step.kind) {
+        case FrameStep::Take:
+            return Deliver(port, step);
+        case FrameStep::Junk:
+            Dropped(g_framer.data(), step.at, kDropNoFrame);
+            g_framer.drop(step.at);
+            continue;
+        case FrameStep::Settle:
+            NotifyAfter(port, step.want - g_framer.size());
+            if (!g_undecided) {
+                g_undecided = true;
+                SetPeriodicCall(0.01, &SettleCheck);
+            }
+            return 0;
+        case FrameStep::NeedBytes:
+            StopSettling();
+            NotifyAfter(port, step.want - g_framer.size()); // the rest of the frame
+            return 0;
+        }
+    }
 }
 
 void SettleCheck() {
     if (!g_undecided) {
         return;
     }
-    if (g_rxLen < kFrameLen) {
-        SetPeriodicCall(0, &SettleCheck);
-        g_undecided = false;
-        return;
-    }
-    // Bytes that came meanwhile are taken first: they may complete the awaited reply.
+    // Bytes that came meanwhile are taken first: they may complete the later frame.
     if (GetInQLen(g_rxPort) > 0) {
         g_receive(g_rxPort, LWRS_RECEIVE, nullptr);
         if (!g_undecided) {
@@ -190,9 +213,7 @@ void SettleCheck() {
     if (Timer() - g_lastBytesAt < kSettleSec) {
         return;
     }
-    g_undecided = false;
-    SetPeriodicCall(0, &SettleCheck);
-    Deliver(g_rxPort);
+    Decide(g_rxPort, true);
 }
 
 void OnComLost(int port) {
@@ -253,6 +274,7 @@ void InitExchange() {
     g_dataReplyReady = false;
     g_lastOrder = 0;
     ForgetPartialFrame();
+    g_framer.forgetSync();
     ResetLinkStats();
     SetComLostHandler(&OnComLost);
 }
@@ -286,6 +308,7 @@ int OpenLine(int port) {
         return r;
     }
     SetComLostHandler(&OnComLost);
+    g_framer.forgetSync(); // the sensor on this port may be another one
     SetComTime(port, TIMEOUT);
     FlushQueues(port);
     SetCTSMode(port, 0);
@@ -319,47 +342,22 @@ int ReceiveFrame(int port, int events) {
     if (!(events & LWRS_RECEIVE)) {
         return 0;
     }
-    const int want = std::min(GetInQLen(port), kBufLen - g_rxLen);
-    const int n = want > 0 ? ComRd(port, g_rx + g_rxLen, want) : 0;
+    char chunk[kBufLen];
+    const int waiting = std::min(GetInQLen(port), kBufLen);
+    // A line that floods us: the oldest bytes make room, so the newest can still form a frame.
+    if (const int over = waiting - (Framer::kCapacity - g_framer.size()); over > 0) {
+        Dropped(g_framer.data(), over, kDropNoFrame);
+        g_framer.drop(over);
+    }
+    const int want = std::min(waiting, Framer::kCapacity - g_framer.size());
+    const int n = want > 0 ? ComRd(port, chunk, want) : 0;
     if (n <= 0) {
         return 0; // nothing read (a lost port is handled by its own event)
     }
-    g_rxLen += n;
+    g_framer.append(chunk, n);
     g_rxPort = port;
     g_lastBytesAt = Timer();
-
-    for (;;) {
-        if (g_rxLen < kFrameLen) {
-            NotifyAfter(port, kFrameLen - g_rxLen); // the rest of the frame
-            return 0;
-        }
-        // One frame's worth decodes as it stands unless it cannot be the awaited reply; only
-        // then is a boundary looked for, and never inside a frame that is plausible at 0.
-        if (Plausible(0)) {
-            return Deliver(port);
-        }
-        const int start = FindPlausibleStart();
-        if (start < 0) {
-            if (g_rxLen == kFrameLen) {
-                return Deliver(port); // a whole frame, just not the one awaited
-            }
-            Discard(g_rxLen - 3); // no frame here; the last bytes may begin one
-            continue;
-        }
-        if (g_rxLen - start >= kFrameLen || g_rxLen > kFrameLen) {
-            Discard(start); // more than one frame's bytes: the plausible one is the frame
-            continue;
-        }
-        // Exactly one frame's worth, not the awaited reply, and the awaited one could begin
-        // inside it: the bytes that would complete it decide; none within the settle time and
-        // it is taken as it stands.
-        NotifyAfter(port, start);
-        if (!g_undecided) {
-            g_undecided = true;
-            SetPeriodicCall(0.025, &SettleCheck);
-        }
-        return 0;
-    }
+    return Decide(port, false);
 }
 
 void SuspendReceiver() {
@@ -379,8 +377,8 @@ void ResumeReceiver(int port) {
 void FlushQueues(int port) {
     FlushInQ(port);
     FlushOutQ(port);
-    if (g_rxLen > 0) {
-        g_stats.bytesDiscarded += g_rxLen;
+    if (g_framer.size() > 0) {
+        Dropped(g_framer.data(), g_framer.size(), kDropNoFrame);
         ForgetPartialFrame();
     }
     if (g_notifyCount != 0) {
@@ -461,13 +459,17 @@ int WaitForReply(const ReplyWait& wait, double t0, bool& timedOut) {
 }
 
 namespace {
-ExchangeResult AwaitOwnReply(int port, int written, const ReplyWait& wait, ReplyExpect expect) {
+ExchangeResult AwaitOwnReply(int port, int written, const ReplyWait& wait, ReplyExpect expect,
+                             const std::function<void()>& onWritten) {
     ExchangeResult r;
     r.order = GetWord(szWriteBuf, 2);
     r.address = GetWord(szWriteBuf, 4);
     if (written != kFrameLen) {
         r.outcome = g_lost || ComPortLost(port) ? Outcome::PortLost : Outcome::NotWritten;
         return r;
+    }
+    if (onWritten) {
+        onWritten();
     }
     Waiter w;
     w.order = r.order;
@@ -498,14 +500,16 @@ ExchangeResult AwaitOwnReply(int port, int written, const ReplyWait& wait, Reply
 } // namespace
 
 ExchangeResult Exchange(int port, int order, int second, const std::uint16_t* words,
-                        const ReplyWait& wait, ReplyExpect expect) {
+                        const ReplyWait& wait, ReplyExpect expect,
+                        const std::function<void()>& written) {
     FillTxBuf(order, second, words);
-    return ExchangeBuilt(port, wait, expect);
+    return ExchangeBuilt(port, wait, expect, written);
 }
 
-ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, ReplyExpect expect) {
-    const int written = SendFrame(port);
-    return AwaitOwnReply(port, written, wait, expect);
+ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, ReplyExpect expect,
+                             const std::function<void()>& written) {
+    const int sent = SendFrame(port);
+    return AwaitOwnReply(port, sent, wait, expect, written);
 }
 
 ExchangeResult SendOnly(int port, int order, int second, const std::uint16_t* words) {
@@ -618,6 +622,14 @@ void CountLostSample() {
 
 void SetFrameTap(FrameTap tap) {
     g_tap = tap;
+}
+
+void SetDropTap(DropTap tap) {
+    g_dropTap = tap;
+}
+
+std::optional<std::uint16_t> LearntSyncWord() {
+    return g_framer.sync();
 }
 
 // ---- port loss ----

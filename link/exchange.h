@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 extern int com;        // serial port number in use
@@ -77,7 +79,8 @@ struct ReplyWait {
 // What makes a reply the one awaited, beyond the kind the wait accepts.
 enum class ReplyExpect {
     Any,       // any frame (teach)
-    Echo,      // a standard reply echoing the order (GET, hardware, X-FLASH)
+    Standard,  // a standard reply, whatever it echoes (GET, refresh, reset, X-FLASH)
+    Echo,      // a standard reply echoing the order (hardware)
     LineCheck, // a standard reply with 0x00AA in word 0 or word 1
     Data,      // a data reply
 };
@@ -106,10 +109,13 @@ int WaitForReply(const ReplyWait& wait, double t0, bool& timedOut);
 // The whole exchange: frame, write, wait. The frame that ended the wait is in the result, and
 // its outcome says whether it is the one awaited. Queues are not flushed first (callers do
 // that as their steps say).
+// `written` runs once the frame went out whole, before the wait (a routine's waiting text).
 ExchangeResult Exchange(int port, int order, int second, const std::uint16_t* words,
-                        const ReplyWait& wait, ReplyExpect expect);
+                        const ReplyWait& wait, ReplyExpect expect,
+                        const std::function<void()>& written = {});
 // The same for a frame built by hand in szWriteBuf (order and second word taken from it).
-ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, ReplyExpect expect);
+ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, ReplyExpect expect,
+                             const std::function<void()>& written = {});
 // A command that awaits no reply: Answered when the frame went out whole, else NotWritten.
 ExchangeResult SendOnly(int port, int order, int second, const std::uint16_t* words);
 
@@ -182,6 +188,12 @@ void CountLostSample();
 // command frame; `bytes` holds `count` bytes.
 using FrameTap = void (*)(bool sent, const char* bytes, int count, double at);
 void SetFrameTap(FrameTap tap);
+// Bytes from the line that formed no frame, with the reason ("bytes before the reply", ...).
+using DropTap = void (*)(const char* bytes, int count, const char* reason, double at);
+void SetDropTap(DropTap tap);
+// The sensor's sync word as learnt on this port from the replies a marker placed; none yet
+// after an open.
+std::optional<std::uint16_t> LearntSyncWord();
 
 // ---- Port loss ----
 // A device that vanishes while open is closed once and every wait ends at once.

@@ -3,6 +3,7 @@
 #include "link/exchange.h"
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,6 +52,32 @@ void WriteTrace(const std::string& line) {
     }
 }
 
+void Record(TrafficEntry e) {
+    if (g_trace) {
+        WriteTrace(FormatTrafficLine(e, g_origin));
+    }
+    if (g_listener) {
+        g_listener(e);
+    }
+    if (g_ring.size() < g_capacity) {
+        g_ring.push_back(std::move(e));
+    } else if (g_capacity > 0) {
+        g_ring[g_next] = std::move(e);
+        g_next = (g_next + 1) % g_capacity;
+    }
+}
+
+void OnDrop(const char* bytes, int count, const char* reason, double at) {
+    TrafficEntry e;
+    e.at = at;
+    e.dropped = reason;
+    e.droppedCount = count;
+    const int shown = std::min(count, kDropShown);
+    e.bytes.assign(reinterpret_cast<const std::uint8_t*>(bytes),
+                   reinterpret_cast<const std::uint8_t*>(bytes) + shown);
+    Record(std::move(e));
+}
+
 void OnFrame(bool sent, const char* bytes, int count, double at) {
     TrafficEntry e;
     e.at = at;
@@ -64,18 +91,7 @@ void OnFrame(bool sent, const char* bytes, int count, double at) {
         e.sinceRequest = at - g_lastTxAt;
         e.requestOrder = g_lastTxOrder;
     }
-    if (g_trace) {
-        WriteTrace(FormatTrafficLine(e, g_origin));
-    }
-    if (g_listener) {
-        g_listener(e);
-    }
-    if (g_ring.size() < g_capacity) {
-        g_ring.push_back(std::move(e));
-    } else if (g_capacity > 0) {
-        g_ring[g_next] = std::move(e);
-        g_next = (g_next + 1) % g_capacity;
-    }
+    Record(std::move(e));
 }
 } // namespace
 
@@ -148,6 +164,11 @@ std::string DescribeTraffic(const TrafficEntry& e) {
         return text;
     }
     std::string what;
+    if (e.dropped) {
+        std::snprintf(text, sizeof text, "dropped, %d %s%s", e.droppedCount, e.dropped,
+                      e.droppedCount > static_cast<int>(b.size()) ? " (first ones shown)" : "");
+        return text;
+    }
     if (b.size() != 36) {
         what = "raw reply, " + std::to_string(b.size()) + " bytes";
     } else if (Word(b, 2) == ORDER_DATA) {
@@ -180,6 +201,7 @@ void StartTraffic(std::size_t capacity) {
     }
     g_capacity = capacity;
     SetFrameTap(&OnFrame);
+    SetDropTap(&OnDrop);
 }
 
 const std::vector<TrafficEntry>& TrafficEntries(std::size_t& firstIndex) {

@@ -13,7 +13,12 @@ struct TrafficEntry {
     std::vector<std::uint8_t> bytes;
     double sinceRequest = -1; // RX: seconds since the last TX, -1 when none
     int requestOrder = -1;    // RX: the order of that TX
+    // RX bytes that formed no frame: why they were dropped, and how many (only the first
+    // kDropShown are kept).
+    const char* dropped = nullptr;
+    int droppedCount = 0;
 };
+inline constexpr int kDropShown = 64;
 
 // The order's name as the traffic shows it ("GET RAM", "LINE CHECK", ...); "ORDER n" for others.
 std::string OrderName(int order);

@@ -34,11 +34,12 @@ bool IsSpace(char c) {
 }
 } // namespace
 
-ExchangeResult ReadBlock(int port, int memory, std::uint32_t block, const std::uint16_t* sent) {
+ExchangeResult ReadBlock(int port, int memory, std::uint32_t block, const std::uint16_t* sent,
+                         const std::function<void()>& written) {
     const int order = memory == kMemoryEeprom ? ORDER_GET_EEPROM : ORDER_GET_RAM;
     FlushQueues(port);
     return Exchange(port, order, static_cast<int>(block & 0xFFFF), sent, kGetWait,
-                    ReplyExpect::Echo);
+                    ReplyExpect::Standard, written);
 }
 
 ExchangeResult WriteBlock(int port, int memory, const std::uint16_t* words) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 inline constexpr int kMemoryRam = 1;    // RAM
@@ -15,9 +16,10 @@ inline constexpr int kParamFileWords = 16;
 using BlockWords = std::array<std::uint16_t, 15>;
 
 // Order 2 (RAM) or 4 (EEPROM) for `block` (its low 16 bits go out as the second word), with
-// `sent` as data words; the queues are flushed first. Answered only for a standard reply that
-// echoes the order; its first 15 words are the block.
-ExchangeResult ReadBlock(int port, int memory, std::uint32_t block, const std::uint16_t* sent);
+// `sent` as data words; the queues are flushed first. Answered for a standard reply, whatever it
+// echoes; its first 15 words are the block. `written` runs once the request went out whole.
+ExchangeResult ReadBlock(int port, int memory, std::uint32_t block, const std::uint16_t* sent,
+                         const std::function<void()>& written = {});
 // Order 1 (RAM) or 3 (EEPROM) with block 0; no reply is awaited. Answered when written whole.
 ExchangeResult WriteBlock(int port, int memory, const std::uint16_t* words);
 

