@@ -38,6 +38,17 @@ struct Run {
     void* context = nullptr;
     int done = 0;
     int total = 0;
+    const bool* stop = nullptr;
+
+    bool stopped() const { return stop && *stop; }
+    // What an order the run no longer sends reports.
+    ExchangeResult notSent(int order, std::uint16_t address) const {
+        ExchangeResult r;
+        r.outcome = Outcome::Interrupted;
+        r.order = order;
+        r.address = address;
+        return r;
+    }
 
     void tell(FlashStep step, bool before, std::uint16_t address,
               const ExchangeResult* result = nullptr) const {
@@ -56,7 +67,17 @@ void NoteFailure(PageOutcome& page, const ExchangeResult& r) {
     }
 }
 
+// The pause after an erase or the header, unless the run has been ended.
+void Pause(const Run& run) {
+    if (!run.stopped()) {
+        Delay(kFlashErasePauseSec);
+    }
+}
+
 ExchangeResult Erase(int port, std::uint16_t address, Run& run) {
+    if (run.stopped()) {
+        return run.notSent(ORDER_FLASH_ERASE, address);
+    }
     run.tell(FlashStep::Erase, true, address);
     ExchangeResult r = ErasePage(port, address);
     ++run.done;
@@ -66,6 +87,9 @@ ExchangeResult Erase(int port, std::uint16_t address, Run& run) {
 
 ExchangeResult Header(int port, const FlashPlan& plan, Run& run) {
     const std::uint16_t address = FlashPageAddress(kHeaderPageNumber);
+    if (run.stopped()) {
+        return run.notSent(ORDER_CALIB_HEADER, address);
+    }
     run.tell(FlashStep::Header, true, address);
     ExchangeResult r = WriteHeaderWords(port, plan.headerWords.data());
     ++run.done;
@@ -80,6 +104,10 @@ void WritePage(int port, std::uint16_t address, const std::uint16_t* words, Page
     for (int block = 0; block < kBlocksPerPage; ++block) {
         const int offset = block * kWriteBlockWords;
         const auto at = static_cast<std::uint16_t>(address + offset);
+        if (run.stopped()) {
+            NoteFailure(page, run.notSent(ORDER_FLASH_WRITE, at));
+            return;
+        }
         run.tell(FlashStep::WriteBlock, true, at);
         ExchangeResult r = WriteFlashWords(port, at, kWriteBlockWords, words + offset);
         ++run.done;
@@ -104,7 +132,7 @@ void ProgramTable(int port, const std::uint16_t* table, int firstPage, FlashRepo
         if (!r.ok()) {
             NoteFailure(page, r);
         }
-        Delay(kFlashErasePauseSec);
+        Pause(run);
     }
     for (int i = 0; i < kTablePages; ++i) {
         WritePage(port, FlashPageAddress(firstPage + i), table + kPageWords * i,
@@ -200,21 +228,21 @@ int FlashOrderCount(const FlashPlan& plan) {
 
 FlashReport ProgramXFlash(int port, const FlashPlan& plan, FlashObserver observer, void* context) {
     FlashReport report;
-    Run run{observer, context, 0, FlashOrderCount(plan)};
+    Run run{observer, context, 0, FlashOrderCount(plan), plan.stop};
     if (plan.header) {
         PageOutcome& page = report.pages[kHeaderPageNumber];
         page.attempted = true;
-        Delay(kFlashErasePauseSec);
+        Pause(run);
         ExchangeResult erased = Erase(port, FlashPageAddress(kHeaderPageNumber), run);
         if (!erased.ok()) {
             NoteFailure(page, erased);
         }
-        Delay(kFlashErasePauseSec);
+        Pause(run);
         ExchangeResult written = Header(port, plan, run);
         if (!written.ok()) {
             NoteFailure(page, written);
         }
-        Delay(kFlashErasePauseSec);
+        Pause(run);
     }
     if (plan.tableA) {
         ProgramTable(port, plan.tableA, kTableAFirstPage, report, run);
@@ -222,6 +250,7 @@ FlashReport ProgramXFlash(int port, const FlashPlan& plan, FlashObserver observe
     if (plan.tableB) {
         ProgramTable(port, plan.tableB, kTableBFirstPage, report, run);
     }
+    report.interrupted = run.stopped();
     return report;
 }
 
@@ -229,17 +258,18 @@ PageOutcome ProgramPage(int port, int page, const FlashPlan& plan) {
     PageOutcome outcome;
     outcome.attempted = true;
     Run run; // no observer: a page on its own shows no progress
+    run.stop = plan.stop;
     ExchangeResult erased = Erase(port, FlashPageAddress(page), run);
     if (!erased.ok()) {
         NoteFailure(outcome, erased);
     }
-    Delay(kFlashErasePauseSec);
+    Pause(run);
     if (page == kHeaderPageNumber) {
         ExchangeResult written = Header(port, plan, run);
         if (!written.ok()) {
             NoteFailure(outcome, written);
         }
-        Delay(kFlashErasePauseSec);
+        Pause(run);
     } else if (const std::uint16_t* words = TableOfPage(page, plan)) {
         WritePage(port, FlashPageAddress(page), words, outcome, run);
     }

@@ -69,6 +69,9 @@ struct FlashPlan {
     std::array<std::uint16_t, 8> headerWords{}; // H1, H2, H3A, H3B, H4A, H4B, H5A, H5B
     const std::uint16_t* tableA = nullptr;      // 1024 words, or nullptr to leave it
     const std::uint16_t* tableB = nullptr;
+    // Once this is true, no further order is sent: the order in progress ends the run, and
+    // the pages not done are reported as interrupted.
+    const bool* stop = nullptr;
 };
 struct PageOutcome {
     bool attempted = false;
@@ -78,6 +81,7 @@ struct PageOutcome {
 };
 struct FlashReport {
     std::array<PageOutcome, kFlashPages> pages{};
+    bool interrupted = false; // the plan's stop ended it
     bool ok() const;
 };
 // Orders of a run: 2 for the header page, 4 erases and 128 writes per table.

@@ -146,7 +146,7 @@ void LogOperation(const std::string& outcome) {
     }
     Json j;
     j.add("time", Now()).add("port", com).add("device", ComDeviceName(com));
-    j.raw("hardware", g_log.identified ? std::to_string(g_hardware) : "null");
+    j.raw("hardware", g_log.identified && g_hardwareRead ? std::to_string(g_hardware) : "null");
     j.raw("firmware", g_log.identified ? Json::quote(g_log.firmware) : "null");
     j.add("command", g_opts.command).add("outcome", outcome);
     std::string pages = "[";
@@ -406,17 +406,28 @@ int CmdInfo() {
     if (g_opts.json) {
         Json j;
         j.add("command", "info").add("port", com).add("device", ComDeviceName(com));
-        j.add("line", line).add("hardware", static_cast<unsigned>(g_hardware));
-        j.add("firmware", firmware);
-        j.raw("block0", BlockJson(g_block0, 0)).raw("block1", BlockJson(g_block1, 1));
+        // What was not read is null: 0 is a real hardware type, "" a real firmware text.
+        j.add("line", line).raw("hardware", g_hardwareRead ? std::to_string(g_hardware) : "null");
+        if (fw) {
+            j.add("firmware", firmware);
+        } else {
+            j.raw("firmware", "null");
+        }
+        j.raw("block0", ok0 ? BlockJson(g_block0, 0) : "null");
+        j.raw("block1", ok1 ? BlockJson(g_block1, 1) : "null");
         Result(j);
     } else {
         Out("Port:          " + PortName(com) + "\n");
         Out("Line:          " + line + "\n");
-        Out("Hardware type: " + std::to_string(g_hardware) + "\n");
-        Out("Firmware:      " + firmware + "\n");
-        PrintBlock(g_block0, 0, "Block 0 (RAM):");
-        PrintBlock(g_block1, 1, "Block 1 (RAM):");
+        Out("Hardware type: " + (g_hardwareRead ? std::to_string(g_hardware) : "(not read)") +
+            "\n");
+        Out("Firmware:      " + (fw ? firmware : "(not read)") + "\n");
+        if (ok0) {
+            PrintBlock(g_block0, 0, "Block 0 (RAM):");
+        }
+        if (ok1) {
+            PrintBlock(g_block1, 1, "Block 1 (RAM):");
+        }
     }
     return hwr.ok() && ok0 && ok1 && fw ? kExitOk : kExitFailed;
 }
@@ -989,6 +1000,8 @@ bool ApplyHeaderSets() {
 struct FlashOutcome {
     bool failed[kFlashPages] = {};
     bool retried[kFlashPages] = {};
+    bool programmed[kFlashPages] = {};
+    bool interrupted = false; // Ctrl-C or SIGTERM ended it after the order in progress
     double seconds = 0;
     bool ok() const {
         return std::none_of(std::begin(failed), std::end(failed), [](bool b) { return b; });
@@ -1009,18 +1022,24 @@ FlashOutcome FlashOnce() {
     FlashOutcome r;
     g_flash.t0 = Timer();
     g_flash.shown = false;
+    g_setup.plan.stop = &g_interrupted;
     FlashReport report = ProgramXFlash(com, g_setup.plan, OnFlashEvent, nullptr);
     for (int p = 0; p < kFlashPages; ++p) {
-        r.failed[p] = !report.pages[static_cast<std::size_t>(p)].ok;
+        const PageOutcome& page = report.pages[static_cast<std::size_t>(p)];
+        r.failed[p] = !page.ok;
+        r.programmed[p] = page.attempted && page.ok;
     }
-    for (int attempt = 0; attempt < g_opts.retries && !r.ok() && !g_lost; ++attempt) {
-        for (int p = 0; p < kFlashPages; ++p) {
+    for (int attempt = 0; attempt < g_opts.retries && !r.ok() && !g_lost && !g_interrupted;
+         ++attempt) {
+        for (int p = 0; p < kFlashPages && !g_interrupted; ++p) {
             if (r.failed[p]) {
                 r.retried[p] = true;
                 r.failed[p] = !ProgramPage(com, p, g_setup.plan).ok;
+                r.programmed[p] = !r.failed[p];
             }
         }
     }
+    r.interrupted = g_interrupted;
     if (g_flash.shown) {
         std::fprintf(stderr, "\n");
     }
@@ -1040,11 +1059,17 @@ void ReportFlash(const FlashOutcome& r) {
         j.add("command", "flash").add("port", com).add("ok", r.ok()).add("seconds", r.seconds);
         j.raw("failed_pages", "[" + PageList(r.failed, ",") + "]");
         j.raw("retried_pages", "[" + PageList(r.retried, ",") + "]");
+        j.add("interrupted", r.interrupted);
         Result(j);
         return;
     }
     std::string line = r.ok() ? "X-FLASH programmed"
                               : "X-FLASH pages " + PageList(r.failed, ", ") + " not programmed";
+    if (r.interrupted) {
+        const std::string done = PageList(r.programmed, ", ");
+        line = "X-FLASH interrupted: pages " + (done.empty() ? std::string("none") : done) +
+               " programmed, pages " + PageList(r.failed, ", ") + " not programmed";
+    }
     char took[32];
     std::snprintf(took, sizeof took, " in %.1f s", r.seconds);
     line += took;

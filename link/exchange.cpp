@@ -243,6 +243,8 @@ const char* OutcomeName(Outcome outcome) {
         return "port lost";
     case Outcome::NotWritten:
         return "not written";
+    case Outcome::Interrupted:
+        return "interrupted";
     }
     return "";
 }
@@ -582,6 +584,12 @@ void LetDataReplyLand() {
     WaitScope inWait;
     while (g_dataStreamOpen && !g_lost && rx_flag == 0 && Timer() - g_dataRequestAt <= TIMEOUT) {
         ProcessSystemEventsUntil(g_dataRequestAt + TIMEOUT + kPastLimitSec);
+    }
+}
+
+void ResumeDataStream() {
+    if (g_dataStreamOpen) {
+        rx_flag = REPLY_DATA;
     }
 }
 

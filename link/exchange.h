@@ -25,6 +25,7 @@ enum class Outcome {
     NotItsReply, // a reply came, but not the one awaited (another echo, another kind)
     PortLost,    // the device went away
     NotWritten,  // the command did not go out whole
+    Interrupted, // not sent: the operator ended the run
 };
 const char* OutcomeName(Outcome outcome);
 
@@ -163,6 +164,9 @@ double DataRequestSentAt();
 // Pumps events until the data request in flight is answered, or as long as the loop itself
 // would wait for it; returns at once when no scope loop runs.
 void LetDataReplyLand();
+// A command nested in a running scope loop has taken the loop's reply for itself: the loop
+// sends its next request at once instead of running out its time-out. Nothing when no loop runs.
+void ResumeDataStream();
 // The data reply to the loop's request, once: true and its 16 words when one came since the
 // last call.
 bool TakeDataReply(std::array<std::uint16_t, 16>& words);

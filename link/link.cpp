@@ -1,6 +1,8 @@
 #include "link/link.h"
 
 #include "link/frames.h"
+#include "params/block_ops.h"
+#include "params/history.h"
 #include "params/params.h"
 #include "params/record.h"
 #include "platform/port_trouble.h"
@@ -36,6 +38,68 @@ void OnLinkPortLost(int port) {
     if (g_reopen) {
         SetPeriodicCall(1.0, &CheckLostPort);
     }
+}
+
+// What reading the set again after a reopen found.
+struct ReadBack {
+    int changed = 0; // words of blocks 0 and 1 the sensor holds differently than before
+    int kept = 0;    // unsent edits left on the panel
+};
+
+// Blocks 0 and 1 from RAM as the sensor's truth: a field the operator has not edited takes the
+// sensor's value; an edit stays, marked against the sensor's new value.
+ReadBack ReadBlocksBack() {
+    ReadBack r;
+    GetPanelValues(); // the operator's values, edits included
+    for (std::uint32_t block = 0; block < 2; ++block) {
+        Delay(kStartupPauseSec);
+        std::uint16_t sent[16] = {};
+        std::copy_n(parameter + (block == 0 ? kBlock0 : kBlock1), kBlockWords, sent);
+        const ExchangeResult got = ReadBlock(com, kMemoryRam, block, sent);
+        if (!got.ok()) {
+            continue;
+        }
+        const std::uint16_t* sensor = got.reply.words.data();
+        if (block == 0) {
+            for (int i = 0; i < kBlockWords; ++i) {
+                r.changed += sensor[i] != block0Reference[i];
+                if (parameter[kBlock0 + i] == block0Reference[i]) {
+                    parameter[kBlock0 + i] = sensor[i];
+                }
+            }
+            std::copy_n(sensor, kBlockWords, block0Reference);
+        } else {
+            for (int i = 0; i < kBlockWords; ++i) {
+                r.changed += sensor[i] != parameter[kBlock1 + i];
+            }
+            std::copy_n(sensor, kBlockWords, parameter + kBlock1);
+        }
+        NoteSetPassed(SetDirection::Got, SetMemory::Ram, static_cast<int>(block), sensor);
+    }
+    SetPanelValues();
+    r.kept = RefreshUnsentMarks();
+    return r;
+}
+
+std::string Plural(int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "COM1 back: the sensor's set changed (1 word); 1 unsent edit kept", shorter where the
+// status line needs it.
+std::string BackText(int port, const ReadBack& r) {
+    const std::string head = "COM" + std::to_string(port) + " back: ";
+    std::string kept = r.kept > 0 ? Plural(r.kept, "unsent edit kept", "unsent edits kept") : "";
+    if (r.changed == 0) {
+        return head + "the sensor's set is unchanged; " + kept;
+    }
+    std::string text = head + "the sensor's set changed (" + Plural(r.changed, "word", "words") +
+                       ")" + (kept.empty() ? "" : "; " + kept);
+    if (static_cast<int>(text.size()) >= kStatusLen) {
+        text = head + "set changed (" + Plural(r.changed, "word", "words") + ")" +
+               (kept.empty() ? "" : "; " + kept);
+    }
+    return text;
 }
 
 // The firmware text as the status line shows it, from a firmware result.
@@ -289,12 +353,13 @@ void CheckLostPort() {
     if (OpenLinkPort(com) < 0) {
         return;
     }
-    // The sensor that came back is checked, not read: the panel and the record keep the
-    // operator's values, unsent edits included. Only its identity is taken again.
+    // The sensor that came back is checked and read again: it may have been power-cycled or
+    // changed meanwhile, and a Send must never write stale values over its set.
     std::uint16_t words[16];
     std::copy_n(parameter + kBlock0, kBlockWords, words);
     words[15] = 0;
     const ExchangeResult line = LineCheck(com, words);
+    ReadBack back;
     if (!line.ok()) {
         SetStatus(line.outcome == Outcome::PortLost ? PortLostText()
                   : line.reply.kind != 0            ? "read error - not sync byte 0xAA!"
@@ -307,6 +372,7 @@ void CheckLostPort() {
         if (hw.reply.kind == REPLY_STANDARD) {
             pcbtype = HardwareTypeOf(hw);
         }
+        back = ReadBlocksBack();
         Delay(kStartupPauseSec);
         const FirmwareResult fw = ReadFirmware(com, words, pcbtype);
         SetStatus(!hw.ok() ? "Error reading HARDWARE-info!" : "Echo Check - Line Ok!");
@@ -315,7 +381,12 @@ void CheckLostPort() {
             SetStatus("Error reading firmware-info!");
         }
     }
-    std::string back = "COM" + std::to_string(com) + " back: " + szStatus;
-    SetStatus(back.c_str());
+    if (back.changed > 0 || back.kept > 0) {
+        SetStatus(BackText(com, back).c_str());
+        ShowStatus();
+        return;
+    }
+    const std::string backText = "COM" + std::to_string(com) + " back: " + szStatus;
+    SetStatus(backText.c_str());
     ShowStatus();
 }

@@ -116,6 +116,7 @@ int CC_BTNCompare(int, int, int event, void*, int, int) {
     std::vector<Column> columns = {WordsColumn("Panel", panel)};
     columns.push_back(SensorColumn(kMemoryRam, "RAM"));
     columns.push_back(SensorColumn(kMemoryEeprom, "EEPROM"));
+    ResumeDataStream(); // a running scope goes on once the dialog closes
 
     int choice = -1;
     for (;;) {

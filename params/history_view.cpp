@@ -202,6 +202,7 @@ int CC_BTNReport(int, int, int event, void*, int, int) {
         d.eeprom[block] = ReadForReport(kMemoryEeprom, static_cast<std::uint32_t>(block));
         d.answered = d.answered || d.ram[block].answered || d.eeprom[block].answered;
     }
+    ResumeDataStream(); // a running scope goes on
     d.program = "ZEL-A-2X-Vavod";
     d.sensor = PanelSensor();
     const HistoryFile h = ReadHistory(HistoryFilePath());

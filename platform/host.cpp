@@ -196,7 +196,13 @@ std::vector<std::string> SplitArgs(const std::string& text, bool& ok) {
 #ifdef Q_OS_LINUX
 namespace {
 int g_sigFds[2] = {-1, -1};
+volatile sig_atomic_t g_signals = 0;
 void OnSignal(int) {
+    // The first asks the program to end after what it is doing; a second ends it at once.
+    if (g_signals != 0) {
+        ::_exit(130);
+    }
+    g_signals = 1;
     char c = 1;
     ssize_t n = ::write(g_sigFds[1], &c, 1);
     (void)n;

@@ -38,5 +38,5 @@ std::vector<std::string> SplitArgs(const std::string& text, bool& ok);
 double ProcessCpuSeconds();
 
 // SIGINT and SIGTERM run `handler` from the event loop (not from the signal), so the program
-// can close the way the operator would.
+// can close the way the operator would. A second signal ends the program at once (exit 130).
 void InstallTerminationHandler(void (*handler)());

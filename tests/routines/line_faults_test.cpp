@@ -141,8 +141,8 @@ TEST_F(LineFaultTest, ALostPortEndsTheWaitAtOnceAndIsFoundAgain) {
     CC_ButtonReset(pA, MAIN_BTNRESET, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_LT(Timer() - t0, 0.1);
     EXPECT_EQ(status(), "Port COM1 lost ((memory device))");
-    // Still gone: the check says nothing new. Back: the line, hardware type and firmware are
-    // checked (orders 5, 10, 7); no block is read, so the panel keeps what the operator had.
+    // Still gone: the check says nothing new. Back: the line and hardware type are checked,
+    // both blocks read again from RAM, and the firmware read (orders 5, 10, 2, 2, 7).
     CheckLostPort();
     EXPECT_TRUE(PortLost());
     dev.replug();
@@ -150,11 +150,47 @@ TEST_F(LineFaultTest, ALostPortEndsTheWaitAtOnceAndIsFoundAgain) {
     std::size_t writesBefore = writes().size();
     CheckLostPort();
     EXPECT_FALSE(PortLost());
-    ASSERT_EQ(writes().size() - writesBefore, 3u);
+    ASSERT_EQ(writes().size() - writesBefore, 5u);
     EXPECT_EQ(writtenWord(writesBefore, 2), ORDER_LINE_CHECK);
     EXPECT_EQ(writtenWord(writesBefore + 1, 2), ORDER_HARDWARE);
-    EXPECT_EQ(writtenWord(writesBefore + 2, 2), ORDER_FIRMWARE);
+    EXPECT_EQ(writtenWord(writesBefore + 2, 2), ORDER_GET_RAM);
+    EXPECT_EQ(writtenWord(writesBefore + 3, 2), ORDER_GET_RAM);
+    EXPECT_EQ(writtenWord(writesBefore + 3, 4), 1);
+    EXPECT_EQ(writtenWord(writesBefore + 4, 2), ORDER_FIRMWARE);
     EXPECT_EQ(status(), "COM1 back: V2.0");
+}
+
+TEST_F(LineFaultTest, ASensorThatComesBackChangedIsReadAgainAndEditsAreKept) {
+    useSensor();
+    InitRS232(1);
+    ASSERT_EQ(status(), "V2.0");
+    // The operator edits Reference CHA and does not send it.
+    SetCtrlVal(pA, MAIN_REFA, static_cast<unsigned short>(321));
+    RefreshUnsentMarks();
+    // Unplugged; power-cycled meanwhile with Reference CHB now 733 in its EEPROM (RAM is
+    // reloaded from it); plugged back on the same path.
+    dev.unplug();
+    pump(0.05);
+    ASSERT_TRUE(PortLost());
+    dev.replug();
+    useSensor();
+    sensor->model().eeprom[0][2] = 733;
+    sensor->model().powerUp();
+    CheckLostPort();
+    EXPECT_FALSE(PortLost());
+    EXPECT_EQ(status(), "COM1 back: the sensor's set changed (1 word); 1 unsent edit kept");
+    unsigned short refA = 0, refB = 0;
+    GetCtrlVal(pA, MAIN_REFA, &refA);
+    GetCtrlVal(pA, MAIN_REFB, &refB);
+    EXPECT_EQ(refB, 733); // untouched: the sensor's value now
+    EXPECT_EQ(refA, 321); // the edit stays, still unsent
+    EXPECT_EQ(RefreshUnsentMarks(), 1);
+    // A Send now writes the sensor's new value with the operator's edit, not the old set.
+    dev.writes.clear();
+    CC_BTNSend(pA, MAIN_BTNSEND, EVENT_COMMIT, nullptr, 0, 0);
+    ASSERT_GE(writes().size(), 1u);
+    EXPECT_EQ(writtenWord(0, 8), 321);
+    EXPECT_EQ(writtenWord(0, 10), 733);
 }
 
 TEST_F(LineFaultTest, ALostPortEndsTheScopeLoop) {
