@@ -5,11 +5,7 @@
 
 namespace {
 constexpr std::uint16_t kLineOk = 0x00AA;
-
-bool HasMarker(const Awaited& a) {
-    return a.dataStream || a.order == ORDER_DATA || a.order == ORDER_HARDWARE ||
-           a.order == ORDER_LINE_CHECK;
-}
+constexpr std::uint16_t kCommandSync = 0x0055; // the first word of every command frame
 
 // Which marker of the awaited reply the frame at `w0`/`w1` carries in its second word (the one
 // that shares the frame with the sensor's sync word); 0 when none.
@@ -50,7 +46,8 @@ Framer::Strength Framer::candidate(int at, const Awaited& a) const {
     if (a.order == ORDER_LINE_CHECK && w0 == kLineOk) {
         return Strength::Strong;
     }
-    return sync_ && w0 == *sync_ ? Strength::Strong : Strength::None;
+    // Until the sensor's own sync word is learnt, the one the tool sends stands in for it.
+    return w0 == sync_.value_or(kCommandSync) ? Strength::Strong : Strength::None;
 }
 
 Placement Framer::placement(int at, const Awaited& a) const {
@@ -62,11 +59,6 @@ Placement Framer::placement(int at, const Awaited& a) const {
 
 FrameStep Framer::decide(const Awaited& a, bool settled) const {
     FrameStep s;
-    if (!sync_ && !HasMarker(a)) {
-        // Nothing to go by: the first 36 bytes are the frame.
-        s.kind = len_ >= kFrameLen ? FrameStep::Take : FrameStep::NeedBytes;
-        return s;
-    }
     int strong = -1, weak = -1;
     for (int i = 0; i + 4 <= len_ && strong < 0; ++i) {
         const Strength st = candidate(i, a);
@@ -78,8 +70,8 @@ FrameStep Framer::decide(const Awaited& a, bool settled) const {
     }
     if (strong < 0) {
         if (weak >= 0 || !sync_) {
-            // A marker without the sync word learnt (another sensor?), or no sync word yet and
-            // no marker: taken as it stands once the line has been quiet.
+            // A marker without the sync word learnt (another sensor?), or nothing to go by yet:
+            // the first bytes are taken as they stand once the line has been quiet.
             const int at = weak >= 0 ? weak : 0;
             s.at = at;
             s.by = weak >= 0 ? Placement::Marker : Placement::First;
@@ -106,6 +98,17 @@ FrameStep Framer::decide(const Awaited& a, bool settled) const {
     if (p + kFrameLen > len_) {
         s.at = p;
         s.want = p + kFrameLen;
+        // Before the sensor's sync word is learnt, the tool's own is only a guess: the first
+        // bytes, quiet and whole, are the frame even if 00 55 appears later in them.
+        if (!sync_ && len_ >= kFrameLen) {
+            if (settled) {
+                s.kind = FrameStep::Take;
+                s.at = 0;
+                s.by = Placement::First;
+            } else {
+                s.kind = FrameStep::Settle;
+            }
+        }
         return s;
     }
     // A later frame that begins inside this one means this one's head was noise, if it is
@@ -150,8 +153,10 @@ int Framer::take(const FrameStep& step, const Awaited& a, char* frame) {
     if (step.by == Placement::Marker) {
         const std::uint16_t w0 = GetWord(frame, 0);
         const std::uint16_t w1 = GetWord(frame, 2);
-        // The line check's 0x00AA in the first word stands where the sync would: nothing to learn.
-        if (MarkerInSecondWord(a, w1)) {
+        // The data reply's 8 and order 10's echo share their frame with the sync word. The
+        // line check's 00 AA does not teach it: "xx xx 00 AA" and "00 AA" two bytes on are the
+        // same evidence, so its first word may be noise.
+        if (w1 == REPLY_DATA || (a.order == ORDER_HARDWARE && w1 == ORDER_HARDWARE)) {
             sync_ = w0;
         }
     }

@@ -50,7 +50,12 @@ struct ReadBack {
 // sensor's value; an edit stays, marked against the sensor's new value.
 ReadBack ReadBlocksBack() {
     ReadBack r;
-    GetPanelValues(); // the operator's values, edits included
+    std::uint16_t record[kBlockWords], shown[kBlockWords], sensor0[kBlockWords];
+    std::copy_n(parameter + kBlock0, kBlockWords, record);
+    GetPanelValues(); // what the panel shows, edits included
+    std::copy_n(parameter + kBlock0, kBlockWords, shown);
+    std::copy_n(record, kBlockWords, parameter + kBlock0);
+    bool got0 = false;
     for (std::uint32_t block = 0; block < 2; ++block) {
         Delay(kStartupPauseSec);
         std::uint16_t sent[16] = {};
@@ -61,13 +66,11 @@ ReadBack ReadBlocksBack() {
         }
         const std::uint16_t* sensor = got.reply.words.data();
         if (block == 0) {
+            got0 = true;
+            std::copy_n(sensor, kBlockWords, sensor0);
             for (int i = 0; i < kBlockWords; ++i) {
                 r.changed += sensor[i] != block0Reference[i];
-                if (parameter[kBlock0 + i] == block0Reference[i]) {
-                    parameter[kBlock0 + i] = sensor[i];
-                }
             }
-            std::copy_n(sensor, kBlockWords, block0Reference);
         } else {
             for (int i = 0; i < kBlockWords; ++i) {
                 r.changed += sensor[i] != parameter[kBlock1 + i];
@@ -76,7 +79,17 @@ ReadBack ReadBlocksBack() {
         }
         NoteSetPassed(SetDirection::Got, SetMemory::Ram, static_cast<int>(block), sensor);
     }
-    SetPanelValues();
+    if (got0) {
+        // The panel shows the sensor's words where the operator left them alone and the edits
+        // elsewhere; the record and the reference the marks compare with are the sensor's.
+        for (int i = 0; i < kBlockWords; ++i) {
+            parameter[kBlock0 + i] = shown[i] != block0Reference[i] ? shown[i] : sensor0[i];
+        }
+        SetPanelValues();
+        std::copy_n(sensor0, kBlockWords, parameter + kBlock0);
+        std::copy_n(sensor0, kBlockWords, block0Reference);
+        DeriveThresholds();
+    }
     r.kept = RefreshUnsentMarks();
     return r;
 }
@@ -91,7 +104,7 @@ std::string BackText(int port, const ReadBack& r) {
     const std::string head = "COM" + std::to_string(port) + " back: ";
     std::string kept = r.kept > 0 ? Plural(r.kept, "unsent edit kept", "unsent edits kept") : "";
     if (r.changed == 0) {
-        return head + "the sensor's set is unchanged; " + kept;
+        return head + szStatus + "; " + kept;
     }
     std::string text = head + "the sensor's set changed (" + Plural(r.changed, "word", "words") +
                        ")" + (kept.empty() ? "" : "; " + kept);

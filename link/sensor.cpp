@@ -15,6 +15,8 @@ char Printable(unsigned code) {
 }
 constexpr int kVersionChars = 63; // a type-0 text holds at most this many characters
 constexpr int kTextChars = 65;    // any other type's text: what the status line shows
+// Silence on the line that ends a raw reply: longer than an adapter's latency timer.
+constexpr double kRawQuietSec = 0.03;
 
 constexpr ReplyWait kLineCheckWait{kAnyReply, false, LastPass::TakesLateReply, TIMEOUT,
                                    "Timeout-RS-232..."};
@@ -42,7 +44,20 @@ FirmwareResult ReadFirmware(int port, const std::uint16_t* words, std::uint16_t 
     const int written = WriteFrame(port);
     r.timedOut = true;
     if (written == kFrameLen) {
+        const double t0 = Timer();
         r.waiting = WaitForRawBytes(port, kFirmwareBytes, kFirmwareTimeoutSec, r.timedOut);
+        // The reply is 72 bytes, with nothing to frame it: bytes that keep coming once they are
+        // in (noise before the reply, a trailer after it) make it another length, and then no
+        // text is taken from bytes that may be shifted.
+        while (!r.timedOut && r.waiting >= kFirmwareBytes && r.waiting < kBufLen &&
+               Timer() - t0 < kFirmwareTimeoutSec) {
+            bool quiet = false;
+            const int more = WaitForRawBytes(port, r.waiting + 1, kRawQuietSec, quiet);
+            if (more <= r.waiting) {
+                break;
+            }
+            r.waiting = more;
+        }
     }
     const int n = ReadRawInto(port, r.waiting);
     r.read = n;

@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +16,17 @@ bool toLong(const std::string& s, long lo, long hi, long& v) {
     char* end = nullptr;
     errno = 0;
     v = std::strtol(s.c_str(), &end, 10);
+    return errno == 0 && *end == '\0' && v >= lo && v <= hi;
+}
+
+// A decimal number, or hexadecimal with 0x.
+bool toNumber(const std::string& s, long lo, long hi, long& v) {
+    if (s.empty() || s[0] == '-' || s[0] == '+') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    v = std::strtol(s.c_str(), &end, 0);
     return errno == 0 && *end == '\0' && v >= lo && v <= hi;
 }
 
@@ -146,6 +158,67 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& cl, std
                 return false;
             }
             o.wrongEcho = true;
+        } else if (name == "--echo") {
+            if (!take()) {
+                return false;
+            }
+            using Echo = Options::Echo;
+            if (value == "order") {
+                o.echo = Echo::Order;
+            } else if (value == "zero") {
+                o.echo = Echo::Zero;
+            } else if (value == "order+1") {
+                o.echo = Echo::OrderPlusOne;
+            } else if (value == "second") {
+                o.echo = Echo::Second;
+            } else {
+                return bad("order, zero, order+1 or second");
+            }
+        } else if (name == "--sync") {
+            if (!take()) {
+                return false;
+            }
+            if (!toNumber(value, 0, 0xFFFF, l)) {
+                return bad("a word 0..65535 (or 0x0000..0xFFFF)");
+            }
+            o.sync = static_cast<std::uint16_t>(l);
+        } else if (name == "--trailer") {
+            if (!take()) {
+                return false;
+            }
+            o.trailer.clear();
+            if (value.size() % 2 != 0 || value.size() > 2 * 64) {
+                return bad("hex bytes (at most 64), e.g. 0D0A");
+            }
+            for (std::size_t k = 0; k < value.size(); k += 2) {
+                long byte = 0;
+                const std::string digits = value.substr(k, 2);
+                if (!std::isxdigit(static_cast<unsigned char>(digits[0])) ||
+                    !std::isxdigit(static_cast<unsigned char>(digits[1])) ||
+                    !toNumber("0x" + digits, 0, 255, byte)) {
+                    return bad("hex bytes (at most 64), e.g. 0D0A");
+                }
+                o.trailer.push_back(static_cast<std::uint8_t>(byte));
+            }
+        } else if (name == "--lookalike-noise") {
+            if (!take()) {
+                return false;
+            }
+            if (!toDouble(value, 0, 1, d)) {
+                return bad("a probability 0..1");
+            }
+            o.lookalikeNoise = d;
+        } else if (name == "--eeprom-word") {
+            if (!take()) {
+                return false;
+            }
+            const auto eq = value.find('=');
+            long word = 0, v = 0;
+            if (eq == std::string::npos || !toLong(value.substr(0, eq), 0, 14, word) ||
+                !toNumber(value.substr(eq + 1), 0, 0xFFFF, v)) {
+                return bad("N=VALUE with N 0..14 and VALUE 0..65535");
+            }
+            o.eepromWords.emplace_back(static_cast<int>(word), static_cast<std::uint16_t>(v));
         } else if (name == "--hw") {
             if (!take()) {
                 return false;
@@ -279,6 +352,13 @@ Faults (random ones repeat for the same --seed):
   --noise P          with probability P, 1..8 random bytes precede a reply
   --extra N          N bytes 0xEE follow every reply
   --wrong-echo       standard replies carry order+1 in bytes 2-3 (line-check byte 0-1 kept)
+  --echo MODE        bytes 2-3 of standard replies but the hardware reply's: order (default),
+                     zero, order+1 or second (the request's second word)
+  --sync WORD        the first word of every reply but the line check's (default 85, 0x55)
+  --trailer HEX      these bytes follow every reply in the same write (e.g. 0D0A)
+  --lookalike-noise P  with probability P, 1 to 8 bytes that look like frame starts
+                     (00 55, 00 08, 00 02, 00 AA, ...) precede a reply
+  --eeprom-word N=V  EEPROM block 0 word N (0-14) is V at power-up (RAM is loaded from it)
   --silent LIST      ignore these orders, e.g. 5,10
   --unplug-after N   answer N frames, then the line goes away (with --tcp: the connection
                      is closed) and the simulator exits

@@ -36,7 +36,19 @@ double unit(std::mt19937& rng) {
 } // namespace
 
 Engine::Engine(Options opts)
-    : opts_(std::move(opts)), model_(opts_.hw, opts_.firmware), rng_(opts_.seed) {}
+    : opts_(std::move(opts)), model_(opts_.hw, opts_.firmware), rng_(opts_.seed) {
+    applyEepromWords();
+}
+
+void Engine::applyEepromWords() {
+    if (opts_.eepromWords.empty()) {
+        return;
+    }
+    for (const auto& [word, value] : opts_.eepromWords) {
+        model_.eeprom[0][static_cast<std::size_t>(word)] = value;
+    }
+    model_.powerUp();
+}
 
 void Engine::setEpoch(double t0) {
     epoch_ = t0;
@@ -151,7 +163,7 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
     const double t = since(now);
     Model& m = model_;
 
-    std::uint16_t first = 0x0055;
+    std::uint16_t first = opts_.sync;
     std::uint16_t secondOut = second;
     Block data = words; // orders without data of their own echo the request's words
     bool standard = true;
@@ -194,7 +206,7 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
         const std::uint16_t b = m.raw(1, t);
         std::vector<std::uint8_t> out;
         out.reserve(kFrameBytes);
-        putWord(out, 0x0055);
+        putWord(out, opts_.sync);
         putWord(out, 0x0008);
         const std::uint16_t live[16] = {a, b, m.inputState(t), m.outputState(a, b)};
         for (auto w : live) {
@@ -235,7 +247,24 @@ std::vector<std::uint8_t> Engine::reply(const std::uint8_t* frame, double now) {
     if (!standard) {
         return rawBytes;
     }
-    const std::uint16_t echo = opts_.wrongEcho ? static_cast<std::uint16_t>(order + 1) : order;
+    std::uint16_t echo = order;
+    if (opts_.wrongEcho) {
+        echo = static_cast<std::uint16_t>(order + 1);
+    } else if (order != 10) {
+        switch (opts_.echo) {
+        case Options::Echo::Order:
+            break;
+        case Options::Echo::Zero:
+            echo = 0;
+            break;
+        case Options::Echo::OrderPlusOne:
+            echo = static_cast<std::uint16_t>(order + 1);
+            break;
+        case Options::Echo::Second:
+            echo = second;
+            break;
+        }
+    }
     return standardReply(first, echo, secondOut, data);
 }
 
@@ -248,7 +277,22 @@ void Engine::addFaults(std::vector<std::uint8_t> bytes, Output& out) {
         }
         bytes.insert(bytes.begin(), stray.begin(), stray.end());
     }
+    if (opts_.lookalikeNoise > 0 && unit(rng_) < opts_.lookalikeNoise) {
+        // Pieces of frame starts: sync words, data and echo markers, the line check's 00 AA.
+        static const std::uint8_t kPieces[][2] = {{0x00, 0x55}, {0x00, 0x08}, {0x00, 0x02},
+                                                  {0x00, 0xAA}, {0x00, 0x0A}, {0x00, 0x00}};
+        const int count = 1 + static_cast<int>(rng_() % 8);
+        std::vector<std::uint8_t> stray;
+        while (static_cast<int>(stray.size()) < count) {
+            const auto& piece = kPieces[rng_() % (sizeof kPieces / sizeof kPieces[0])];
+            stray.push_back(piece[0]);
+            stray.push_back(piece[1]);
+        }
+        stray.resize(static_cast<std::size_t>(count));
+        bytes.insert(bytes.begin(), stray.begin(), stray.end());
+    }
     bytes.insert(bytes.end(), static_cast<std::size_t>(std::max(opts_.extra, 0)), kExtraByte);
+    bytes.insert(bytes.end(), opts_.trailer.begin(), opts_.trailer.end());
 
     const double latency = opts_.latencyMs / 1000.0;
     if (opts_.split && bytes.size() > kSplitFirst) {

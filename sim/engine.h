@@ -33,7 +33,15 @@ struct Options {
     double noise = 0;       // probability of 1..8 random bytes before a reply
     int extra = 0;          // kExtraByte bytes appended to every reply
     bool wrongEcho = false; // standard replies echo order+1 in bytes 2-3
-    std::set<int> silent{}; // orders that are ignored
+    // What a standard reply carries in bytes 2-3, as sensors differ there (the hardware reply
+    // always echoes 10): the order, 0, order+1 or the request's second word.
+    enum class Echo { Order, Zero, OrderPlusOne, Second };
+    Echo echo = Echo::Order;
+    std::uint16_t sync = 0x0055;         // the first word of every reply but the line check's
+    std::vector<std::uint8_t> trailer{}; // bytes after every reply, in the same write
+    double lookalikeNoise = 0;           // probability of 1..8 bytes that look like frame starts
+    std::vector<std::pair<int, std::uint16_t>> eepromWords{}; // block 0 words set at power-up
+    std::set<int> silent{};                                   // orders that are ignored
     long unplugAfter = -1;  // the line goes away after this many frames
     std::uint32_t seed = 1; // for drop and noise
     int baud = 19200;       // 0: unpaced (used by the transport only)
@@ -63,6 +71,8 @@ class Engine {
     Output feed(const std::uint8_t* data, std::size_t n, double now);
 
     Model& model() { return model_; }
+    // The --eeprom-word values into EEPROM block 0, then RAM reloaded from it (a power-up).
+    void applyEepromWords();
     const Options& options() const { return opts_; }
     // Frame log, one line per event; nullptr switches it off. The caller owns the file.
     void setLog(std::FILE* f) { log_ = f; }

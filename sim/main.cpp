@@ -514,6 +514,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zel-sensor-sim: state: %s\n", err.c_str());
         return 2;
     }
+    server.engine().applyEepromWords(); // over the loaded state: this power-up's values
     std::FILE* log = nullptr;
     if (!cl.logFile.empty()) {
         log = std::fopen(cl.logFile.c_str(), "w");

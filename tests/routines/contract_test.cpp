@@ -123,7 +123,8 @@ TEST_F(ContractTest, APortThatComesBackKeepsAnUnsentEdit) {
     useSensor();
     CheckLostPort();
     EXPECT_FALSE(PortLost());
-    EXPECT_EQ(status(), "COM1 back: V2.0");
+    // The sensor's set was read again and is unchanged; the edit stays on the panel.
+    EXPECT_EQ(status(), "COM1 back: V2.0; 1 unsent edit kept");
     int shown = 0;
     GetCtrlVal(pA, MAIN_REFA, &shown);
     EXPECT_EQ(shown, 549) << "the sensor that came back overwrote the edit";

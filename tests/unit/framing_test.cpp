@@ -24,6 +24,10 @@ Bytes Words(std::initializer_list<unsigned> words) {
     return b;
 }
 
+Bytes First36(const Bytes& b) {
+    return Bytes(b.begin(), b.begin() + kFrameLen);
+}
+
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts) {
@@ -97,9 +101,16 @@ TEST(Framing, PlacesRepliesByTheirMarkersAndTheLearntSyncWord) {
         {"no evidence: noise is the frame's head",
          false,
          {ORDER_GET_RAM},
-         Cat({{0x13, 0x37}, kGetReply}),
+         Cat({{0x13, 0x37}, Words({0x1234, 2, 0, 9})}),
+         true,
+         First36(Cat({{0x13, 0x37}, Words({0x1234, 2, 0, 9})})),
+         0},
+        {"00 55 inside a reply, nothing learnt",
          false,
-         Cat({{0x13, 0x37}, Bytes(kGetReply.begin(), kGetReply.end() - 2)}),
+         {ORDER_GET_RAM},
+         Words({0x1234, 2, 0, 500, 0x0055, 0x00AA}),
+         true,
+         Words({0x1234, 2, 0, 500, 0x0055, 0x00AA}),
          0},
         // The data reply's 8 places the frame even before the sync word is known.
         {"data marker after noise",
@@ -228,6 +239,8 @@ TEST(Framing, TheSyncWordIsLearntOnlyFromAFrameAMarkerPlaced) {
     Feed(f, Words({0x00AA, 5, 0}), Awaited{ORDER_LINE_CHECK}, false);
     EXPECT_FALSE(f.sync()); // 00 AA stands where the sync word would
     Feed(f, Words({0x0102, 0x00AA}), Awaited{ORDER_LINE_CHECK}, false);
+    EXPECT_FALSE(f.sync()); // "01 02" may be noise before "00 AA"
+    Feed(f, Words({0x0102, ORDER_HARDWARE}), Awaited{ORDER_HARDWARE}, false);
     EXPECT_EQ(f.sync(), std::optional<std::uint16_t>(0x0102));
     // Another sensor on the line: its marker with another sync word is taken once the line is
     // quiet, and its word learnt.
