@@ -16,10 +16,4 @@ double SerialNextDue();
 void NoteActivity();
 // Closes every open port (run-time shutdown).
 void CloseAllPorts();
-// The event pump's wait leaves this descriptor's input out for the next `secondsFromNow`: its
-// bytes cannot complete what is waited for before then (see quiet_poll.cpp). The application's
-// thread only; elsewhere, and without glib's pump, it does nothing and says false.
-bool QuietReadsUntil(int fd, double secondsFromNow);
-// Watched as any other again (a port closed).
-void ForgetQuietReads(int fd);
 } // namespace platform_internal

@@ -83,16 +83,12 @@ class QtSerialBackend final : public SerialBackend {
                 // The device went away (a pulled adapter): stop watching it, so the pump does
                 // not spin on a dead descriptor. The loss is reported from the pump.
                 lost_ = true;
-                forgetQuiet();
                 qp_->clearError();
                 qp_->close();
                 platform_internal::NoteActivity();
             }
         });
         qp_ = std::move(qp);
-        // One character on the line: a start bit, the data bits, parity and the stop bits.
-        const int bits = 1 + s.dataBits + (s.parity != 0 ? 1 : 0) + s.stopBits;
-        charSeconds_ = s.baudRate > 0 ? static_cast<double>(bits) / s.baudRate : 0.0;
         return 0;
     }
 
@@ -104,7 +100,6 @@ class QtSerialBackend final : public SerialBackend {
         if (!qp_) {
             return;
         }
-        forgetQuiet();
         // Deleting a port from inside one of its own signal handlers is unsafe; let Qt do it.
         QSerialPort* qp = qp_.release();
         qp->close();
@@ -118,10 +113,7 @@ class QtSerialBackend final : public SerialBackend {
 
     int write(const char* buffer, int count, double timeout, long baudRate) override {
         qint64 n = 0;
-        writtenAt_.start();
-        writtenCount_ = count;
 #ifndef _WIN32
-        heldAtWrite_ = kernelQueued();
         // With nothing of ours still queued, a frame goes straight to the driver. Qt's own path
         // switches its write watcher on and off for every frame, waking the event loop twice.
         // Whatever the driver does not take, or any error, is left to Qt as before.
@@ -170,7 +162,6 @@ class QtSerialBackend final : public SerialBackend {
 #else
         (void)baudRate;
 #endif
-        quietUntilReply();
         return static_cast<int>(n - qp_->bytesToWrite());
     }
 
@@ -263,7 +254,6 @@ class QtSerialBackend final : public SerialBackend {
         t.c_cc[VTIME] = 0;
         if (::tcsetattr(fd, TCSANOW, &t) == 0) {
             wakeThreshold_ = want;
-            quietUntilReply();
         }
 #else
         (void)n;
@@ -271,31 +261,6 @@ class QtSerialBackend final : public SerialBackend {
     }
 
   private:
-    // After a request, the port cannot become ready before the request has left and the bytes
-    // the wake threshold asks for have come back, each at the line's speed: until then the pump
-    // need not watch it. Earlier bytes already held count towards the threshold.
-    void quietUntilReply() {
-#ifndef _WIN32
-        if (!qp_ || !qp_->isOpen() || !writtenAt_.isValid() || charSeconds_ <= 0) {
-            return;
-        }
-        const int awaited = std::max(0, wakeThreshold_ - heldAtWrite_);
-        const double until = static_cast<double>(writtenCount_ + awaited) * charSeconds_ -
-                             static_cast<double>(writtenAt_.nsecsElapsed()) * 1e-9;
-        const int fd = static_cast<int>(qp_->handle());
-        if (until > 0 && platform_internal::QuietReadsUntil(fd, until)) {
-            quietFd_ = fd;
-        }
-#endif
-    }
-    // Before the descriptor closes: its number may soon belong to something else.
-    void forgetQuiet() {
-        if (quietFd_ >= 0) {
-            platform_internal::ForgetQuietReads(quietFd_);
-            quietFd_ = -1;
-        }
-    }
-
     // Bytes the driver holds that Qt has not read yet.
     int kernelQueued() {
 #ifndef _WIN32
@@ -312,11 +277,6 @@ class QtSerialBackend final : public SerialBackend {
     std::unique_ptr<QSerialPort> qp_;
     bool lost_ = false;
     int wakeThreshold_ = 1;   // VMIN as last set
-    double charSeconds_ = 0;  // one character's time on the line
-    QElapsedTimer writtenAt_; // the last request: when it was handed on, its length, and the
-    int writtenCount_ = 0;    // bytes the driver held then
-    int heldAtWrite_ = 0;
-    int quietFd_ = -1; // the descriptor the pump was told about
 };
 
 } // namespace

@@ -54,12 +54,6 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-    double seconds = 0;
-};
-
 CliRun Cli(const std::vector<std::string>& args, double timeout = 60) {
     CliRun r;
     const std::string out = TempPath("cli.out"), err = TempPath("cli.err");

@@ -22,60 +22,15 @@
 
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-    double seconds = 0;
-};
-
 std::string Slurp(const std::string& path) {
     std::ifstream in(path);
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        FILE* o = std::freopen(out.c_str(), "w", stdout);
-        FILE* e = std::freopen(err.c_str(), "w", stderr);
-        (void)o;
-        (void)e;
-        std::vector<char*> argv{const_cast<char*>(ZEL_CLI_EXE)};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::unsetenv("QT_QPA_PLATFORM"); // the tool chooses its platform itself
-        ::execv(ZEL_CLI_EXE, argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-int Reap(pid_t pid, double timeout) {
-    int status = 0;
-    for (int i = 0; i < timeout * 100; ++i) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        ::usleep(10000);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return -2;
-}
-
 class CliE2E : public SimLinkTest {
   protected:
     CliRun cli(std::vector<std::string> args, double timeout = 60) {
-        CliRun r;
-        std::string out = tempDir + "/cli.out", err = tempDir + "/cli.err";
-        double t0 = Timer();
-        r.code = Reap(Spawn(args, out, err), timeout);
-        r.seconds = Timer() - t0;
-        r.out = Slurp(out);
-        r.err = Slurp(err);
-        return r;
+        return RunCli(args, tempDir, timeout);
     }
     // The same with the simulator's port in use.
     CliRun onSim(std::vector<std::string> args, double timeout = 60) {
@@ -252,11 +207,11 @@ TEST_F(CliE2E, ScopeWritesCsvAndEndsCleanlyOnCtrlC) {
     EXPECT_TRUE(Has(n.err, "20 samples")) << n.err;
 
     std::string csv = tempDir + "/scope.csv";
-    pid_t pid = Spawn({"scope", "--seconds", "60", "--csv", csv, "--device", sim->ptyPath()},
-                      tempDir + "/o", tempDir + "/e");
+    pid_t pid = SpawnCli({"scope", "--seconds", "60", "--csv", csv, "--device", sim->ptyPath()},
+                         tempDir + "/o", tempDir + "/e");
     ::usleep(1500000);
     ::kill(pid, SIGINT);
-    EXPECT_EQ(Reap(pid, 5), 0);
+    EXPECT_EQ(ReapCli(pid, 5), 0);
     std::string text = Slurp(csv);
     EXPECT_GT(std::count(text.begin(), text.end(), '\n'), 10);
     EXPECT_EQ(text.back(), '\n');
@@ -357,7 +312,7 @@ TEST_F(CliE2E, FailedWritesNameTheFileAndExitOne) {
         args.push_back("--device");
         args.push_back(sim->ptyPath());
         std::string err = tempDir + "/full.err";
-        EXPECT_EQ(Reap(Spawn(args, "/dev/full", err), 30), 1) << args[0];
+        EXPECT_EQ(ReapCli(SpawnCli(args, "/dev/full", err), 30), 1) << args[0];
         std::string text = Slurp(err);
         EXPECT_TRUE(Has(text, "zel-vavod-cli: stdout: cannot be written")) << text;
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), args[0] == "scope" ? 2 : 1) << text;

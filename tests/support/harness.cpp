@@ -7,6 +7,7 @@
 #include "link/link.h"
 #include "params/params.h"
 #include "params/record.h"
+#include "platform/clock.h"
 #include "platform/serial.h"
 #include "platform/testing.h"
 #include "platform/ui.h"
@@ -18,6 +19,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #ifndef ZEL_PANEL_FILE
 #error "ZEL_PANEL_FILE must name the panel resource"
@@ -184,4 +187,52 @@ std::vector<std::string> SimLinkTest::simLog() const {
         lines.push_back(line);
     }
     return lines;
+}
+
+static std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+int SpawnCli(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        FILE* o = std::freopen(out.c_str(), "w", stdout);
+        FILE* e = std::freopen(err.c_str(), "w", stderr);
+        (void)o;
+        (void)e;
+        std::vector<char*> argv{const_cast<char*>(ZEL_CLI_EXE)};
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::unsetenv("QT_QPA_PLATFORM"); // the tool chooses its platform itself
+        ::execv(ZEL_CLI_EXE, argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int ReapCli(pid_t pid, double timeout) {
+    int status = 0;
+    for (int i = 0; i < timeout * 100; ++i) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        ::usleep(10000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -2;
+}
+
+CliRun RunCli(const std::vector<std::string>& args, const std::string& dir, double timeout) {
+    CliRun r;
+    std::string out = dir + "/cli.out", err = dir + "/cli.err";
+    double t0 = Timer();
+    r.code = ReapCli(SpawnCli(args, out, err), timeout);
+    r.seconds = Timer() - t0;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
 }

@@ -49,6 +49,19 @@ class RoutineTest : public ::testing::Test {
 // Path of a fresh temporary directory (removed by the fixture).
 std::string MakeTempDir();
 
+// zel-vavod-cli run from outside: its exit code (-2 when it had to be killed after `timeout`
+// seconds), its output and how long it took.
+struct CliRun {
+    int code = -1;
+    std::string out, err;
+    double seconds = 0;
+};
+CliRun RunCli(const std::vector<std::string>& args, const std::string& dir, double timeout = 60);
+// The same in two steps, for a run that is signalled or runs alongside: the child's pid, then
+// its exit code as RunCli gives it.
+int SpawnCli(const std::vector<std::string>& args, const std::string& out, const std::string& err);
+int ReapCli(int pid, double timeout);
+
 // End-to-end fixture: the same panels and routines, the real clock and the real serial
 // service, with port 1 bound to a running zel-sensor-sim's pseudo-terminal.
 class SimLinkTest : public RoutineTest {
