@@ -113,15 +113,17 @@ FrameStep Framer::decide(const Awaited& a, bool settled) const {
     }
     // A later frame that begins inside this one means this one's head was noise, if it is
     // whole; if it is not yet, the bytes still to come decide.
+    const bool needsMarker =
+        a.order == ORDER_DATA || a.order == ORDER_HARDWARE || a.order == ORDER_LINE_CHECK;
     for (;;) {
         int q = -1;
         // The line check's 00 AA in a frame's second word is not another frame's first.
         const int sameMarker =
             a.order == ORDER_LINE_CHECK && GetWord(buf_, p + 2) == kLineOk ? p + 2 : -1;
         for (int i = p + 1; i < p + kFrameLen && i + 4 <= len_; ++i) {
-            // Only as good evidence replaces it: the sync word alone does not outweigh a marker.
+            // The sync word alone does not outweigh a marker that every awaited reply carries.
             if (i != sameMarker && candidate(i, a) == Strength::Strong &&
-                (s.by == Placement::Sync || placement(i, a) == Placement::Marker)) {
+                (s.by == Placement::Sync || !needsMarker || placement(i, a) == Placement::Marker)) {
                 q = i;
                 break;
             }
