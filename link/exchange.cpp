@@ -551,11 +551,12 @@ int WaitForRawBytes(int port, int want, double limit, bool& timedOut) {
     return waiting < 0 ? 0 : waiting; // a port that went away has nothing to read
 }
 
-int ReadRawInto(int port, int waiting) {
-    const int toRead = std::clamp(waiting, 0, kBufLen);
-    const int n = toRead > 0 ? ComRd(port, szReadBuf, toRead) : 0;
+int ReadRawInto(int port, int waiting, int at) {
+    at = std::clamp(at, 0, kBufLen);
+    const int toRead = std::clamp(waiting, 0, kBufLen - at);
+    const int n = toRead > 0 ? ComRd(port, szReadBuf + at, toRead) : 0;
     if (g_tap && n > 0) {
-        g_tap(false, szReadBuf, n, Timer());
+        g_tap(false, szReadBuf + at, n, Timer());
     }
     return n < 0 ? 0 : n;
 }

@@ -127,8 +127,9 @@ void ResumeReceiver(int port);
 // Pumps events until `want` bytes wait on `port` or more than `limit` seconds pass; returns the
 // bytes waiting then (0 when the port went away).
 int WaitForRawBytes(int port, int want, double limit, bool& timedOut);
-// Reads `waiting` bytes (at most kBufLen) into szReadBuf; returns how many were read.
-int ReadRawInto(int port, int waiting);
+// Reads `waiting` bytes into szReadBuf from `at` on (never past its end); returns how many were
+// read.
+int ReadRawInto(int port, int waiting, int at = 0);
 
 // ---- The receiver ----
 // The receive callback installed on the port. It frames the bytes and hands each frame on.

@@ -277,6 +277,9 @@ int GetVERSIONInfo() {
         SetStatus("Timeout - reading firmware info!");
     }
     TakeFirmwareText(r);
+    if (PortLost()) {
+        SetStatus(PortLostText()); // the line dropped after the reply: that is the news
+    }
     ShowStatus();
     return r.waiting;
 }

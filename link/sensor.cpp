@@ -43,23 +43,30 @@ FirmwareResult ReadFirmware(int port, const std::uint16_t* words, std::uint16_t 
     FillTxBuf(ORDER_FIRMWARE, 0, words);
     const int written = WriteFrame(port);
     r.timedOut = true;
+    int n = 0;
     if (written == kFrameLen) {
         const double t0 = Timer();
         r.waiting = WaitForRawBytes(port, kFirmwareBytes, kFirmwareTimeoutSec, r.timedOut);
+        n = ReadRawInto(port, r.waiting);
         // The reply is 72 bytes, with nothing to frame it: bytes that keep coming once they are
         // in (noise before the reply, a trailer after it) make it another length, and then no
-        // text is taken from bytes that may be shifted.
-        while (!r.timedOut && r.waiting >= kFirmwareBytes && r.waiting < kBufLen &&
+        // text is taken from bytes that may be shifted. What came is read at once, so a line
+        // that drops right after the reply still gives its text.
+        while (!r.timedOut && n >= kFirmwareBytes && n < kBufLen &&
                Timer() - t0 < kFirmwareTimeoutSec) {
             bool quiet = false;
-            const int more = WaitForRawBytes(port, r.waiting + 1, kRawQuietSec, quiet);
-            if (more <= r.waiting) {
+            const int more = WaitForRawBytes(port, 1, kRawQuietSec, quiet);
+            if (more <= 0) {
                 break;
             }
-            r.waiting = more;
+            const int got = ReadRawInto(port, more, n);
+            n += got;
+            r.waiting = n;
+            if (got <= 0) {
+                break;
+            }
         }
     }
-    const int n = ReadRawInto(port, r.waiting);
     r.read = n;
     if (n == kFirmwareBytes) {
         if (hardwareType == 0) {
@@ -80,12 +87,12 @@ FirmwareResult ReadFirmware(int port, const std::uint16_t* words, std::uint16_t 
     ResumeReceiver(port);
     FlushQueues(port);
     rx_flag = 0;
-    if (PortLost()) {
+    if (n == kFirmwareBytes) {
+        r.outcome = Outcome::Answered; // the whole reply came, even if the line dropped after it
+    } else if (PortLost()) {
         r.outcome = Outcome::PortLost;
     } else if (written != kFrameLen) {
         r.outcome = Outcome::NotWritten;
-    } else if (n == kFirmwareBytes) {
-        r.outcome = Outcome::Answered;
     } else {
         r.outcome = r.timedOut ? Outcome::Timeout : Outcome::NotItsReply;
     }

@@ -276,7 +276,7 @@ class QtSerialBackend final : public SerialBackend {
     std::string trouble_; // why the last open failed, in words
     std::unique_ptr<QSerialPort> qp_;
     bool lost_ = false;
-    int wakeThreshold_ = 1;   // VMIN as last set
+    int wakeThreshold_ = 1; // VMIN as last set
 };
 
 } // namespace

@@ -98,11 +98,13 @@ TEST_F(SimLinkTest, DeviceVanishingDuringStartupThenPickingAgain) {
 
 TEST_F(SimLinkTest, ALostDeviceIsNamedAndFoundAgainOnItsPath) {
     const std::string link = tempDir + "/sensor";
-    startSim({"--unplug-after", "5", "--link", link});
+    startSim({"--unplug-after", "6", "--link", link});
     BindComPort(1, link);
     InitRS232(1);
     ASSERT_EQ(status(), "V2.0");
-    // The simulator drops the line after the start-up exchange: the port is named as lost.
+    // The simulator drops the line after the start-up exchange and one more request: the port
+    // is named as lost.
+    CheckComLine(1);
     auto pumpUntil = [](double limit, auto done) {
         double end = Timer() + limit;
         while (Timer() < end && !done()) {

@@ -387,3 +387,34 @@ TEST_F(CliE2E, TraceHoldsEveryFrameAndAnUnwritableOneDoesNotStopTheCommand) {
     EXPECT_NE(r.out.find("Reference CHA"), std::string::npos);
 }
 } // namespace
+
+namespace {
+// Ctrl-C during programming: the order in progress ends the run, the pages done and not are
+// named, exit 1; a second signal ends the tool at once.
+TEST_F(CliE2E, FlashEndsOnCtrlCAfterTheOrderInProgress) {
+    std::string a = write("A.DAT", CalibFile(0xA000, "H1\t11\nH2\t22\nH3\t1.5\nH4\t44\nH5\t55\n"));
+    startSim({"--latency", "0"});
+    const std::string out = tempDir + "/o", err = tempDir + "/e";
+    const double t0 = Timer();
+    int pid = SpawnCli({"flash", "--cha", a, "--device", sim->ptyPath()}, out, err);
+    ::usleep(2500 * 1000); // the header page and part of table A are done by then
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(ReapCli(pid, 10), 1);
+    EXPECT_LT(Timer() - t0, 5.0) << "a full run takes about 13 s";
+    const std::string text = Slurp(err);
+    EXPECT_TRUE(Has(text, "X-FLASH interrupted: pages 1")) << text;
+    EXPECT_TRUE(Has(text, "not programmed")) << text;
+    // Nothing was sent after the order in progress.
+    const std::size_t frames = framesReceived({"00 B4", "00 B6", "00 17"}).size();
+    ::usleep(300 * 1000);
+    EXPECT_EQ(framesReceived({"00 B4", "00 B6", "00 17"}).size(), frames);
+
+    // Two signals: the second ends it at once.
+    pid = SpawnCli({"flash", "--cha", a, "--device", sim->ptyPath()}, out, err);
+    ::usleep(1500 * 1000);
+    ::kill(pid, SIGTERM);
+    ::usleep(100 * 1000); // two signals sent at once may arrive as one
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(ReapCli(pid, 10), 130);
+}
+} // namespace

@@ -13,6 +13,7 @@
 #include "platform/ui.h"
 #include "scope/scope.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -123,6 +124,16 @@ TEST_F(LineFaultTest, JunkNeverReachesTheRecordAndAnyEchoIsTaken) {
     PushGET(RAM, 0);
     EXPECT_EQ(status(), "Timeout-RS-232...");
     EXPECT_EQ(parameter[kBlock0 + 1], 1000 + 0x1234);
+    // A GET request cut short is never said to be waited for.
+    dev.shortWrite = 20;
+    std::size_t shown = statusHistory().size();
+    PushGET(RAM, 0);
+    dev.shortWrite = -1;
+    const auto hist = statusHistory();
+    EXPECT_EQ(std::find(hist.begin() + static_cast<long>(shown), hist.end(),
+                        "Waiting for parameter-frame ..."),
+              hist.end());
+    EXPECT_EQ(status(), "Timeout-RS-232...");
 }
 
 TEST_F(LineFaultTest, ALostPortEndsTheWaitAtOnceAndIsFoundAgain) {

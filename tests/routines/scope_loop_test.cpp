@@ -77,7 +77,8 @@ class ScopeLoopTest : public RoutineTest {
     }
 
     std::size_t countOrder(unsigned order) const {
-        return static_cast<std::size_t>(std::count(orders().begin(), orders().end(), order));
+        const std::vector<unsigned> all = orders(); // one list: begin and end must be its own
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), order));
     }
 
     // The loop has cleaned up after itself, however it ended.
@@ -364,6 +365,34 @@ TEST_F(ScopeLoopTest, TeachDuringRunMovesTheReferenceTrace) {
     auto ref = StripChartTraces(pA, MAIN_STRIPCHART)[2];
     EXPECT_EQ(ref.back(), refthdA);
     EXPECT_NE(std::find(ref.begin(), ref.end(), static_cast<double>(before)), ref.end());
+    expectIdle();
+}
+
+// Compare and the service report read both memories nested in a running scope: the loop goes
+// on afterwards instead of running out its time-out.
+TEST_F(ScopeLoopTest, CompareAndReportDuringRunCostNoTimeout) {
+    openLink();
+    const std::string report = tempDir + "/report.html";
+    long timeoutsBefore = 0;
+    watchWrites(true, [&](std::size_t n, unsigned) {
+        if (n == 5) {
+            timeoutsBefore = GetLinkStats().timeouts;
+            ClickCtrl(pA, MAIN_BTNCOMPARE); // its dialog closes without taking a column
+        }
+        if (n == 15) {
+            QueueFileSelectAnswer(report);
+            ClickCtrl(pA, MAIN_BTNREPORT);
+        }
+        if (n == 30) {
+            ClickCtrl(pA, MAIN_BTNSTOP);
+        }
+    });
+    runScope();
+    auto hist = statusHistory();
+    EXPECT_EQ(std::find(hist.begin(), hist.end(), "Timeout RS232-Line!"), hist.end());
+    EXPECT_EQ(GetLinkStats().timeouts, timeoutsBefore);
+    EXPECT_EQ(log.size(), 31u) << "the loop did not carry on";
+    EXPECT_GE(countOrder(ORDER_GET_EEPROM), 3u);
     expectIdle();
 }
 
