@@ -210,18 +210,22 @@ stop_app
 python3 - "$work/orca.log" "$marks" <<'EOF' || exit 1
 import re, sys
 log, marks = sys.argv[1], sys.argv[2]
+start = None
 def secs(stamp):
+    global start
     h, m, s = stamp.split(":")
-    return int(h) * 3600 + int(m) * 60 + float(s)
+    t = int(h) * 3600 + int(m) * 60 + float(s)
+    start = t if start is None else start
+    return t + 86400 if t < start - 43200 else t # a run across midnight
+at = {}
+for line in open(marks):
+    stamp, name = line.split()
+    at[name] = secs(stamp[:15])
 spoken = []
 for line in open(log, errors="replace"):
     m = re.match(r"(\d\d:\d\d:\d\d\.\d+) - SPEECH OUTPUT: '(.*?)' ?(\{|$)", line)
     if m:
         spoken.append((secs(m.group(1)), m.group(2)))
-at = {}
-for line in open(marks):
-    stamp, name = line.split()
-    at[name] = secs(stamp[:15])
 print("orca_test: spoken lines:")
 for s, t in spoken:
     print("  %s" % t)
