@@ -40,7 +40,7 @@ const CtrlBinding kMain[] = {
     {MAIN_SETTING8, "setting8", CC_ParamField},
     {MAIN_SETTING9, "setting9", CC_ParamField},
     {MAIN_BTNRUN, "runButton", CC_BTNRun},
-    {MAIN_FOCUS, "runButton", nullptr},
+    {MAIN_FOCUS, "setting0", nullptr},
     {MAIN_BTNSTOP, "stopButton", CC_BTNStop},
     {MAIN_STRIPCHART, "stripChart", nullptr},
     {MAIN_RAWA, "rawA", nullptr},

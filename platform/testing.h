@@ -90,7 +90,7 @@ std::vector<DispatchedEvent> RecordedEvents();
 // Notifications sent to screen readers about bound controls, recorded from the call on.
 struct Announcement {
     int panel, control;
-    std::string kind; // "description" or "value"
+    std::string kind; // "description", "value", "text" or "announcement" (spoken as news)
     std::string text; // the name, description or value after the change
 };
 void RecordAnnouncements(bool on);

@@ -133,6 +133,7 @@ QAccessibleInterface* StatusLineFactory(const QString&, QObject* object) {
 
 void InstallAccessibleFaces() {
     QAccessible::installFactory(&StatusLineFactory);
+    InstallOutcomeSpeech();
 }
 
 bool IsStatusBar(QWidget* w) {

@@ -334,7 +334,16 @@ void AnnounceValue(Control& c, const QString& text) {
     }
 }
 
+void NoteAnnouncement(Control& c, const char* kind, const QString& text) {
+    if (g_announcementObserver) {
+        g_announcementObserver(c.panel, c.id, kind, text);
+    }
+}
+
 void AnnounceText(Control& c, const QString& text, bool repeated) {
+    if (IsStatusBar(c.widget)) {
+        SayOutcome(c, text); // spoken wherever the focus is, when it is news
+    }
     if (repeated && !IsStatusBar(c.widget)) {
         return; // a display written again with the same figures has nothing new to say
     }
@@ -407,6 +416,9 @@ void Post(int panel, int control, int event, int d1, int d2) {
             }
             if (g_eventObserver) {
                 g_eventObserver(panel, control, event);
+            }
+            if (event != EVENT_TIMER_TICK) {
+                NoteOperatorAction();
             }
             if (!c->callback) {
                 return;

@@ -131,6 +131,13 @@ void AnnounceText(Control& c, const QString& text, bool repeated);
 using AnnouncementObserver = void (*)(int panel, int control, const char* kind,
                                       const QString& text);
 void SetAnnouncementObserver(AnnouncementObserver observer);
+// Hands one of those to the observer (kind "announcement": a message spoken as a notification).
+void NoteAnnouncement(Control& c, const char* kind, const QString& text);
+// A status line's new message: said as a notification when it is an outcome or a new phase
+// (see OutcomeSpeech), so a reader speaks it wherever the focus is.
+void SayOutcome(Control& c, const QString& text);
+// An operator's event reached the program: its outcome is said even if it repeats the last.
+void NoteOperatorAction();
 // Whether the panel file marks the widget as a status bar (zelAccessibleRole): screen readers
 // find it as one.
 bool IsStatusBar(QWidget* w);
@@ -138,6 +145,8 @@ bool IsStatusBar(QWidget* w);
 // own factories, which would take precedence, and before any panel is loaded: Qt keeps the
 // first interface made for a widget.
 void InstallAccessibleFaces();
+// The face of the notifications SayOutcome raises (called by InstallAccessibleFaces).
+void InstallOutcomeSpeech();
 
 struct FileSelectRequest {
     std::string directory, fileName, filter, title;

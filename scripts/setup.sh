@@ -15,9 +15,12 @@ packages=(cmake ninja-build g++ pkg-config
           python3 dpkg-dev desktop-file-utils)
 # The test build also checks the formatting, compiles the product for Windows (MinGW-w64,
 # syntax only), runs the fuzzers (clang with libFuzzer) and checks the RFC 2217 client
-# against pyserial's server side.
+# against pyserial's server side, and listens to the window through a real screen reader
+# (Orca on a private D-Bus session and accessibility bus; speech is read from its log, so no
+# synthesiser or sound card is needed).
 if [[ "$preset" == test ]]; then
-    packages+=(clang-format clang libclang-rt-14-dev python3-serial g++-mingw-w64-x86-64-posix)
+    packages+=(clang-format clang libclang-rt-14-dev python3-serial g++-mingw-w64-x86-64-posix
+               orca at-spi2-core dbus-daemon)
 fi
 if [[ "$bench" == --bench ]]; then
     packages+=(qt6-charts-dev libqcustomplot-dev libqcustomplot2.1-qt6)

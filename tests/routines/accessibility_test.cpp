@@ -518,3 +518,48 @@ TEST_F(AccessTest, TheStatusBarSaysEachMessageAndNothingIsSentThatAReaderCannotR
     CaptureToolkitMessages(false);
 }
 } // namespace
+
+namespace {
+// Outcomes reach a screen reader as notifications it speaks wherever the focus is: each action's
+// outcome, a time-out, and a scope run's start once, not its samples.
+TEST_F(AccessTest, EachActionsOutcomeIsAnnouncedOnceAndAScopeRunDoesNotFloodTheReader) {
+    auto announced = [] {
+        std::vector<std::string> out;
+        for (const auto& a : RecordedAnnouncements()) {
+            if (a.kind == "announcement") {
+                EXPECT_EQ(a.control, MAIN_STATUS);
+                out.push_back(a.text);
+            }
+        }
+        return out;
+    };
+    openLink(); // nothing answers yet
+    RecordAnnouncements(true);
+    ClickCtrl(pA, MAIN_BTNGET);
+    pump(2.0);
+    EXPECT_EQ(announced(), std::vector<std::string>{"Timeout-RS-232..."});
+
+    useSensor();
+    RecordAnnouncements(true);
+    ClickCtrl(pA, MAIN_BTNGET);
+    pump(0.5);
+    ClickCtrl(pA, MAIN_BTNGET); // the same outcome again is said again
+    pump(0.5);
+    const std::string got = "Parameter-frame received! - Line Ok!";
+    EXPECT_EQ(announced(), (std::vector<std::string>{got, got}));
+
+    RecordAnnouncements(true);
+    auto inner = dev.onWrite;
+    int requests = 0;
+    dev.onWrite = [&, inner](std::span<const std::uint8_t> bytes, double now) {
+        inner(bytes, now);
+        if (bytes.size() >= 4 && (bytes[2] << 8 | bytes[3]) == ORDER_DATA && ++requests == 60) {
+            ClickCtrl(pA, MAIN_BTNSTOP);
+        }
+    };
+    ClickCtrl(pA, MAIN_BTNRUN);
+    ASSERT_TRUE(pumpUntil([&] { return requests >= 60 && stop_flag == 1; }));
+    pump(0.5);
+    EXPECT_EQ(announced(), std::vector<std::string>{"Line Ok!"});
+}
+} // namespace

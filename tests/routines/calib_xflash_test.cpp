@@ -9,6 +9,7 @@
 #include "platform/ui.h"
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 namespace {
@@ -98,6 +99,35 @@ TEST_F(CalibXFlashTest, FullProgrammingWritesHeaderAndBothTables) {
     auto h = statusHistory();
     EXPECT_NE(std::find(h.begin(), h.end(), "Clearing X-FLASH-PAGE:  1 ... OK!"), h.end());
     EXPECT_NE(std::find(h.begin(), h.end(), "XFLASH-PAGE1 calibration-data-writing OK!"), h.end());
+}
+
+// A screen reader hears each phase of the run once and its last word, not page by page.
+TEST_F(CalibXFlashTest, AScreenReaderHearsEachPhaseOnceAndTheRunsLastWord) {
+    DisplayPanel(pA);
+    RecordAnnouncements(true);
+    program(1, 1, 1, 1);
+    auto said = [] {
+        std::vector<std::string> out;
+        for (const auto& a : RecordedAnnouncements()) {
+            if (a.kind == "announcement") {
+                out.push_back(a.text);
+            }
+        }
+        return out;
+    };
+    const std::vector<std::string> phases = {"Clearing X-FLASH-PAGE:  1 ... OK!",
+                                             "XFLASH-PAGE1 calibration-data-writing OK!",
+                                             "Writing X-FLASH-PAGE:  2 ... OK!"};
+    EXPECT_EQ(said(), phases);
+    // The last word once the line has stayed on it for a while of real time.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (said().size() <= phases.size() && std::chrono::steady_clock::now() < end) {
+        ProcessSystemEvents();
+    }
+    auto all = phases;
+    all.push_back("Writing X-FLASH-PAGE:  9 ... OK!");
+    EXPECT_EQ(said(), all);
+    RecordAnnouncements(false);
 }
 
 TEST_F(CalibXFlashTest, TablesWithoutALoadedTableSendNothing) {
