@@ -377,6 +377,12 @@ void ResumeReceiver(int port) {
 // ---- sending and waiting ----
 
 void FlushQueues(int port) {
+    // What waits unread is dropped too, but not without a word: counted and traced.
+    if (const int waiting = std::min(GetInQLen(port), kBufLen); waiting > 0 && !g_lost) {
+        char stale[kBufLen];
+        const int n = ComRd(port, stale, waiting);
+        Dropped(stale, n, kDropLeftOver);
+    }
     FlushInQ(port);
     FlushOutQ(port);
     if (g_framer.size() > 0) {

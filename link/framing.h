@@ -78,3 +78,4 @@ class Framer {
 inline constexpr const char* kDropBeforeReply = "bytes before the reply";
 inline constexpr const char* kDropAfterReply = "bytes after the reply";
 inline constexpr const char* kDropNoFrame = "bytes that form no frame";
+inline constexpr const char* kDropLeftOver = "bytes left on the line before a request";

@@ -181,9 +181,17 @@ TEST_F(SensorVariantTest, TheCommandLineToolTakesEveryValidReply) {
         EXPECT_NE(info.out.find("\"hardware\":0"), std::string::npos) << info.out;
         CliRun send = run({"send", "--to", "ram", "--set", "1=602"});
         EXPECT_EQ(send.code, 0) << send.err;
-        CliRun get = run({"get", "--from", "ram", "--json"});
+        const std::string trace = tempDir + "/trace.txt";
+        CliRun get = run({"get", "--from", "ram", "--json", "--trace", trace});
         EXPECT_EQ(get.code, 0) << get.err;
         EXPECT_NE(get.out.find("\"value\":602"), std::string::npos) << get.out;
+        if (std::find(v.args.begin(), v.args.end(), "0D0A") != v.args.end()) {
+            // What was dropped is named in the trace, not lost without a word.
+            std::ifstream in(trace);
+            const std::string text((std::istreambuf_iterator<char>(in)), {});
+            EXPECT_NE(text.find("0D 0A | dropped, 2 bytes after the reply"), std::string::npos)
+                << text;
+        }
         for (std::vector<std::string> command : {std::vector<std::string>{"teach", "a"},
                                                  {"refresh", "a"},
                                                  {"refresh", "b"},
