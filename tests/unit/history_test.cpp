@@ -124,7 +124,9 @@ TEST_F(HistoryFileTest, ADamagedFileIsSetAsideWholeAndANewHistoryStarts) {
         EXPECT_TRUE(again.notice.empty());
         ASSERT_EQ(again.records.size(), 1u);
         EXPECT_EQ(again.records[0].words[0], 9);
-        EXPECT_EQ(again.records[0].id, 1);
+        // Ids go on above every id the set-aside file shows (it held id 1), so an id named
+        // before never means another set.
+        EXPECT_EQ(again.records[0].id, what == "not JSON" || what == "empty" ? 1 : 2);
     }
 }
 
