@@ -232,6 +232,16 @@ void StartNetConnect(const std::string& host, int port, double limit) {
     }
 }
 
+bool NetAttemptPending(const std::string& host, int port) {
+    auto& attempts = S().attempts;
+    auto it = attempts.find(Key(host, port));
+    if (it == attempts.end()) {
+        return false;
+    }
+    it->second->step();
+    return !it->second->final();
+}
+
 void EndNetBatch() {
     auto& attempts = S().attempts;
     for (auto it = attempts.begin(); it != attempts.end();) {

@@ -25,6 +25,8 @@ NetConnection NetConnect(const std::string& host, int port, double limit);
 // NetConnect of the address until EndNetBatch.
 void StartNetConnect(const std::string& host, int port, double limit);
 void EndNetBatch();
+// True while an attempt for the address is still under way (an open now would wait for it).
+bool NetAttemptPending(const std::string& host, int port);
 // True once a background attempt reached the address; never waits. Attempts repeat with
 // back-off (1 s doubling to 16 s) while the address does not answer. A connection made is
 // kept for the next NetConnect.

@@ -283,6 +283,14 @@ void StartComOpens(const std::vector<int>& ports) {
     }
 }
 
+bool ComOpenPending(int port) {
+    if (port < 1 || port > kMaxComPort || Registry().count(port)) {
+        return false;
+    }
+    const std::string name = ComDeviceName(port);
+    return platform_internal::IsNetworkAddress(name) && platform_internal::NetPortOpenPending(name);
+}
+
 void EndComOpens() {
     platform_internal::EndNetBatch();
 }

@@ -56,6 +56,8 @@ bool ComPortPresent(int port);
 // reason until EndComOpens.
 void StartComOpens(const std::vector<int>& ports);
 void EndComOpens();
+// True while an open of the port would wait for a connection started by StartComOpens.
+bool ComOpenPending(int port);
 // Input bytes the open port dropped because its input queue was full.
 long long ComDiscardedBytes(int port);
 

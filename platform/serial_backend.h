@@ -64,6 +64,8 @@ bool IsNetworkAddress(const std::string& device);
 bool NetPortReachable(const std::string& device);
 // Starts connecting to the network port in the background, for an open soon after.
 void StartNetPortOpen(const std::string& device);
+// True while such a connection is under way.
+bool NetPortOpenPending(const std::string& device);
 
 // Puts another kind of device behind a port number; `label` is what ComDeviceName reports.
 // The factory runs at each OpenComConfig of that port.

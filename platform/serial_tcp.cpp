@@ -469,6 +469,13 @@ bool NetPortReachable(const std::string& device) {
            NetReachable(a.host, a.port, kNetConnectTimeoutSec);
 }
 
+bool NetPortOpenPending(const std::string& device) {
+    Address a;
+    std::string error;
+    return ParseAddress(device, a, error) && a.scheme != Scheme::Device &&
+           NetAttemptPending(a.host, a.port);
+}
+
 void StartNetPortOpen(const std::string& device) {
     Address a;
     std::string error;
