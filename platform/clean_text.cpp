@@ -14,16 +14,15 @@ std::string CleanName(std::string_view text, std::size_t max) {
         for (std::size_t k = 1; whole && k < len; ++k) {
             whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
         }
-        if (whole && len == 2 && u == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-            whole = false; // C1 controls (U+0080..U+009F), CSI among them
-        }
-        if (whole && out.size() + len <= max) {
+        // C1 controls (U+0080..U+009F), CSI among them, are one character to replace.
+        const bool c1 =
+            whole && len == 2 && u == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (whole && !c1 && out.size() + len <= max) {
             out.append(text.substr(i, len));
-            i += len;
         } else {
             out += '?';
-            i += whole ? len : 1;
         }
+        i += whole ? len : 1;
     }
     return out;
 }
