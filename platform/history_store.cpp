@@ -26,12 +26,11 @@ namespace {
 constexpr const char* kFormat = "zel-vavod history";
 constexpr int kLockWaitMs = 2000;
 constexpr qsizetype kMaxText = 4096; // device names, file paths, firmware texts
-// The largest whole number a JSON reader takes exactly: the largest id a history holds.
-constexpr long long kMaxId = 9007199254740991LL;
+constexpr long long kMaxId = kMaxHistoryId;
 
 // The highest id a damaged history shows ("id" or "next_id" followed by digits), so a new
 // history goes on above it and no id is given twice.
-long long HighestIdIn(const QByteArray& text) {
+long long HighestIdIn(const QByteArray& text) { // the bytes as the file holds them
     long long highest = 0;
     for (const char* key : {"\"id\":", "\"next_id\":"}) {
         const qsizetype keyLen = static_cast<qsizetype>(std::strlen(key));
@@ -384,4 +383,17 @@ HistoryFile AppendHistory(const std::string& path, HistoryRecord record, std::si
         h.error = path + ": cannot be written (" + error + ")";
     }
     return h;
+}
+
+bool ParseHistoryDocument(std::string_view text, HistoryFile& h, std::string& why) {
+    h = HistoryFile{};
+    return ParseHistory(QByteArray(text.data(), static_cast<qsizetype>(text.size())), h, why);
+}
+
+std::string HistoryDocumentText(const HistoryFile& h) {
+    return DocumentText(h);
+}
+
+long long HighestHistoryId(std::string_view text) {
+    return HighestIdIn(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }

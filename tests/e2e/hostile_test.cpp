@@ -354,3 +354,29 @@ TEST(HostileNames, AHoldersNameIsPrintedCleanAndACureIsOnlyOneThatWorks) {
     }
     fs::remove_all(dir);
 }
+
+TEST(HostileNames, OneAddressCheckForComAndDeviceAndEveryIdAHistoryHolds) {
+    for (const std::string bad : {"tcp://host:99999", "rfc2217://:5000", "xyz://h:1"}) {
+        Outcome device = RunProgram({ZEL_CLI_EXE, "info", "--device", bad});
+        Outcome com = RunProgram({ZEL_CLI_EXE, "info", "--com", "1=" + bad, "--port", "1"});
+        EXPECT_EQ(device.code, 2) << device.err;
+        EXPECT_EQ(com.code, 2) << com.err;
+        // The same reason for both.
+        const auto reason = [&](const std::string& err) {
+            const auto at = err.find(bad + ": ");
+            return at == std::string::npos ? err : err.substr(at, err.find('\n', at) - at);
+        };
+        EXPECT_EQ(reason(device.err), reason(com.err));
+    }
+    // An id above 2^31 is an id, looked for in the history, not a usage error.
+    const std::string dir = MakeTempDir();
+    ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    Outcome big = RunProgram({ZEL_CLI_EXE, "send", "--to", "ram", "--history", "9007199254740991",
+                              "--device", "/dev/null"});
+    Outcome over = RunProgram({ZEL_CLI_EXE, "send", "--to", "ram", "--history", "9007199254740992",
+                               "--device", "/dev/null"});
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_NE(big.code, 2) << big.err;
+    EXPECT_EQ(over.code, 2) << over.err;
+    fs::remove_all(dir);
+}
