@@ -37,13 +37,22 @@ void TelnetCodec::feed(const char* bytes, std::size_t size) {
         const char ch = bytes[i];
         const auto c = static_cast<unsigned char>(ch);
         switch (state_) {
-        case Parse::Data:
+        case Parse::Data: {
             if (c == kIac) {
                 state_ = Parse::Iac;
-            } else {
-                data(ch);
+                break;
             }
+            // A run of data up to the next IAC is taken at once.
+            const void* iac = std::memchr(bytes + i, kIac, size - i);
+            const std::size_t end =
+                iac ? static_cast<std::size_t>(static_cast<const char*>(iac) - bytes) : size;
+            const std::size_t room = inputLimit_ - std::min(inputLimit_, in_.size());
+            const std::size_t kept = std::min(room, end - i);
+            in_.append(bytes + i, kept);
+            discarded_ += static_cast<long long>(end - i - kept);
+            i = end - 1;
             break;
+        }
         case Parse::Iac:
             if (c == kIac) {
                 data(ch);
