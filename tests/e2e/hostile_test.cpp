@@ -4,13 +4,19 @@
 #include "harness.h"
 #include "process.h"
 
+#include "platform/clock.h"
+#include "platform/serial.h"
+
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -379,4 +385,79 @@ TEST(HostileNames, OneAddressCheckForComAndDeviceAndEveryIdAHistoryHolds) {
     EXPECT_NE(big.code, 2) << big.err;
     EXPECT_EQ(over.code, 2) << over.err;
     fs::remove_all(dir);
+}
+
+namespace {
+
+// A listener on a loopback port that counts the connections it accepts.
+struct Listener {
+    int fd = -1;
+    explicit Listener(int port) {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~Listener() { ::close(fd); }
+    int accepted() const {
+        int n = 0;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        for (int c; (c = ::accept(fd, nullptr, nullptr)) >= 0; ++n) {
+            ::close(c);
+        }
+        return n;
+    }
+};
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+class NetPresenceTest : public SimLinkTest {};
+
+} // namespace
+
+// The lost-port check's question for a network port: never a connect it waits for, but one in
+// the background, tried again with back-off, whose connection the reopen then takes.
+TEST_F(NetPresenceTest, ALostAddressIsLookedForInTheBackgroundAndItsConnectionKept) {
+    const int port = FreePort();
+    BindComPort(9, "tcp://127.0.0.1:" + std::to_string(port));
+    int asked = 0;
+    auto present = [&] {
+        ++asked;
+        return ComPortPresent(9);
+    };
+    EXPECT_FALSE(present()); // an attempt starts; nobody listens
+    for (double end = Timer() + 0.5; Timer() < end;) {
+        EXPECT_FALSE(present());
+        ProcessSystemEventsUntil(Timer() + 0.05);
+    }
+    Listener server(port);
+    ASSERT_GE(server.fd, 0);
+    bool back = false;
+    for (double end = Timer() + 6; !back && Timer() < end;) {
+        back = present();
+        ProcessSystemEventsUntil(Timer() + 0.05);
+    }
+    ASSERT_TRUE(back);
+    EXPECT_GT(asked, 10); // asked often, answered without waiting
+    ASSERT_EQ(OpenComConfig(9, "", 19200, 0, 8, 1, 4096, 4096), 0) << ComOpenFailureReason(9);
+    // The open took the connection the check made: the server saw one, not two.
+    EXPECT_EQ(server.accepted(), 1);
+    CloseCom(9);
 }
