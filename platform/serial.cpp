@@ -295,6 +295,11 @@ void EndComOpens() {
     platform_internal::EndNetBatch();
 }
 
+std::string ComLossReason(int port) {
+    auto it = Ports().find(port);
+    return it == Ports().end() ? std::string() : it->second.dev->lossReason();
+}
+
 long long ComDiscardedBytes(int port) {
     auto it = Ports().find(port);
     return it == Ports().end() ? 0 : it->second.dev->discardedInput();

@@ -58,6 +58,9 @@ void StartComOpens(const std::vector<int>& ports);
 void EndComOpens();
 // True while an open of the port would wait for a connection started by StartComOpens.
 bool ComOpenPending(int port);
+// Why the open port was lost, in words (a network server that broke the protocol or stopped
+// taking what is sent); empty when it simply went away. Read it in the lost handler.
+std::string ComLossReason(int port);
 // Input bytes the open port dropped because its input queue was full.
 long long ComDiscardedBytes(int port);
 

@@ -25,6 +25,8 @@ class SerialBackend {
     virtual bool lost() const = 0;
     // Why the last open failed, in one line, when there is more to say than the error code.
     virtual std::string failureReason() const { return {}; }
+    // Why the device was lost, when there is more to say than that it went away.
+    virtual std::string lossReason() const { return {}; }
     // Input bytes dropped because the input queue was full (a flooding peer).
     virtual long long discardedInput() const { return 0; }
 

@@ -209,6 +209,16 @@ class TcpSerialBackend final : public SerialBackend {
 
     long long discardedInput() const override { return codec_.discarded(); }
 
+    std::string lossReason() const override {
+        if (codec_.broken()) {
+            return codec_.brokenReason();
+        }
+        if (backlogLost_ || (backlogSince_ > 0 && SteadyNow() - backlogSince_ > timeout_)) {
+            return "the server does not take what is sent";
+        }
+        return {};
+    }
+
     int write(const char* buffer, int count, double timeout, long baudRate) override {
         timeout_ = timeout;
         if (lost()) {
@@ -404,6 +414,7 @@ class TcpSerialBackend final : public SerialBackend {
         }
         if (backlog > kMaxWriteBacklogBytes && !lost_) {
             lost_ = true;
+            backlogLost_ = true;
             platform_internal::NoteActivity();
         }
     }
@@ -439,6 +450,7 @@ class TcpSerialBackend final : public SerialBackend {
     TelnetCodec codec_;
     bool lost_ = false;
     double backlogSince_ = 0;
+    bool backlogLost_ = false;
     double timeout_ = kReplyTimeoutSec;
     std::string reason_;
 };
