@@ -194,7 +194,7 @@ class TcpSerialBackend final : public SerialBackend {
         // loop after, and the socket must not outlive it. Safe, since the socket's signals only
         // touch this backend and never call back into the serial service.
         sock_->disconnect();
-        sock_->abort();
+        sock_->close();
         sock_.reset();
     }
 
