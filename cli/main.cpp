@@ -157,7 +157,8 @@ void LogOperation(const std::string& outcome) {
     j.raw("failed_pages", pages + "]");
     const std::string line = j.str() + "\n";
     errno = 0;
-    FILE* f = std::fopen(g_opts.logFile.c_str(), "a");
+    std::string why;
+    FILE* f = OpenOutputFile(g_opts.logFile, true, why);
     bool ok = f && std::fputs(line.c_str(), f) != EOF;
     int err = errno;
     if (f && std::fclose(f) != 0 && ok) {
@@ -165,7 +166,8 @@ void LogOperation(const std::string& outcome) {
         err = errno;
     }
     if (!ok) {
-        Error("cannot append to " + g_opts.logFile + ": " + std::strerror(err ? err : EIO));
+        Error("cannot append to " + g_opts.logFile + ": " +
+              (f ? std::strerror(err ? err : EIO) : why));
         g_log.failed = true;
     }
 }
@@ -201,7 +203,11 @@ std::string PortName(int port) {
 bool OpenPort() {
     int r = OpenLine(com);
     if (r < 0) {
+        // The reason names the device itself; the address is said once.
         std::string why = ComOpenFailureReason(com);
+        if (const std::string device = ComDeviceName(com) + ": "; why.rfind(device, 0) == 0) {
+            why.erase(0, device.size());
+        }
         Fail(std::string(ComOpenErrorText(r)) + ": " + PortName(com) +
              (why.empty() ? "" : ": " + why));
         return false;
@@ -642,14 +648,17 @@ bool EndsWith(const std::string& s, const std::string& end) {
 
 // The report as PDF: the window program lays it out (Qt Gui), so this tool stays free of it.
 bool WritePdfThroughWindowProgram(const std::string& html, const std::string& path) {
-    const std::string temp = path + ".part.html";
-    std::string error;
-    if (!WriteFileAtomic(temp, html, &error)) {
+    // The page goes to a file of our own, made exclusively beside the report (nothing planted
+    // there is followed), and only that file is removed; the window program gets absolute
+    // names, so none of them reads as an option.
+    std::string temp, error;
+    if (!WritePrivateTempFile(FolderOf(path), ".html", html, temp, &error)) {
         Fail(path + ": cannot be written (" + error + ")");
         return false;
     }
     const std::string program = GetExecutableDir() + "/zel-vavod";
-    int code = RunProgram(program, {"--html-to-pdf", temp, path}, kPdfLimitSec, error);
+    int code =
+        RunProgram(program, {"--html-to-pdf", temp, AbsolutePath(path)}, kPdfLimitSec, error);
     std::remove(temp.c_str());
     if (code != 0) {
         Fail(path + ": no PDF made (" + error + ")");
@@ -801,9 +810,10 @@ int CmdScope() {
     RowSink rows;
     if (!g_opts.csv.empty()) {
         rows.name = g_opts.csv;
-        rows.out = std::fopen(g_opts.csv.c_str(), "w");
+        std::string why;
+        rows.out = OpenOutputFile(g_opts.csv, false, why);
         if (!rows.out) {
-            Fail(WriteError(g_opts.csv, errno));
+            Fail(g_opts.csv + ": cannot be written (" + why + ")");
             return kExitFailed;
         }
     }
@@ -1211,6 +1221,8 @@ int CmdScan() {
         ClearPortLost();
         com = -1;
     };
+    // Network ports connect side by side; a failure's reason is kept for the second look below.
+    StartComOpens(numbers);
     std::vector<int> answered = ProbeLines(numbers, frame, identify);
 
     for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -1228,6 +1240,7 @@ int CmdScan() {
         }
         ClearPortLost();
     }
+    EndComOpens();
     com = inUse;
 
     int answering = 0;

@@ -90,12 +90,12 @@ const CommandInfo* FindCommand(const std::string& name) {
     return nullptr;
 }
 
-bool ParseInt(const std::string& s, long min, long max, long& out) {
+bool ParseInt(const std::string& s, long long min, long long max, long long& out) {
     if (s.empty()) {
         return false;
     }
     char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
+    long long v = std::strtoll(s.c_str(), &end, 10);
     if (*end != '\0' || v < min || v > max) {
         return false;
     }
@@ -200,7 +200,7 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
             return true;
         };
         std::string v;
-        long n = 0;
+        long long n = 0;
         if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (a == "--version") {
@@ -227,6 +227,10 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
         } else if (a == "--device") {
             if (!value(o.device) || o.device.empty()) {
                 error = "--device needs a path";
+                return false;
+            }
+            if (std::string why; !CheckPortAddress(o.device, why)) {
+                error = "--device " + o.device + ": " + why;
                 return false;
             }
         } else if (a == "--port") {
@@ -287,7 +291,8 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
                 }
                 o.samples = n;
             } else if (a == "--history") {
-                if (!value(v) || !ParseInt(v, 1, 2147483647L, n)) {
+                // Every id a history can hold: whole numbers up to 2^53 - 1.
+                if (!value(v) || !ParseInt(v, 1, 9007199254740991LL, n)) {
                     error =
                         "--history " + v + ": expected an entry's id (see zel-vavod-cli history)";
                     return false;
@@ -325,7 +330,7 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
                     if (cmd->name == std::string("flash")) {
                         o.headerSets.emplace_back(name, val);
                     } else {
-                        long idx = 0, word = 0;
+                        long long idx = 0, word = 0;
                         if (!ParseInt(name, 0, 14, idx) || !ParseInt(val, 0, 65535, word) ||
                             (idx == 6 && word > 3)) {
                             error = "--set " + item +

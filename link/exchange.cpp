@@ -319,11 +319,7 @@ int OpenLine(int port) {
 }
 
 bool PortPresent(int port) {
-    if (OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096) < 0) {
-        return false;
-    }
-    CloseCom(port);
-    return true;
+    return ComPortPresent(port);
 }
 
 // ---- receiving ----

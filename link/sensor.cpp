@@ -103,19 +103,47 @@ std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame,
                             const std::function<void(std::size_t)>& onAnswer) {
     std::vector<int> answered(ports.size(), -1);
     std::vector<std::size_t> waiting; // indexes of the ports written to and not yet decided
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        if (ports[i] == com || OpenComConfig(ports[i], "", 19200, 0, 8, 1, 4096, 4096) < 0) {
-            continue;
+    // Each port gets its reply time-out from its own write: a network port that takes its
+    // time-out to fail to connect does not add a second one to the ports opened before it.
+    std::vector<double> writtenAt(ports.size(), 0.0);
+    // Ports still connecting are opened once they are ready, not in turn: one that never
+    // connects holds back none of the others.
+    auto openAndWrite = [&](std::size_t i) {
+        if (OpenComConfig(ports[i], "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+            return;
         }
         SetComTime(ports[i], TIMEOUT);
         SetCTSMode(ports[i], 0);
         FlushInQ(ports[i]);
         FlushOutQ(ports[i]);
         if (ComWrt(ports[i], frame, kFrameLen) == kFrameLen) {
+            writtenAt[i] = Timer();
             waiting.push_back(i);
             answered[i] = 0;
         } else {
             CloseCom(ports[i]);
+        }
+    };
+    std::vector<std::size_t> toOpen;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (ports[i] != com) {
+            toOpen.push_back(i);
+        }
+    }
+    while (!toOpen.empty()) {
+        bool opened = false;
+        for (std::size_t k = 0; k < toOpen.size();) {
+            if (ComOpenPending(ports[toOpen[k]]) && !(toOpen.size() == 1 && k == 0)) {
+                ++k;
+                continue;
+            }
+            const std::size_t i = toOpen[k];
+            toOpen.erase(toOpen.begin() + static_cast<long>(k));
+            openAndWrite(i);
+            opened = true;
+        }
+        if (!opened) {
+            ProcessSystemEventsUntil(Timer() + 0.01);
         }
     }
     // A port is decided as soon as its reply's bytes are in (or it went away): the caller may
@@ -131,24 +159,25 @@ std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame,
             onAnswer(i);
         }
     };
-    const double t0 = Timer();
     while (!waiting.empty()) {
+        double last = 0;
         for (std::size_t k = 0; k < waiting.size();) {
             const std::size_t i = waiting[k];
             if (ComPortLost(ports[i]) || GetInQLen(ports[i]) >= kFrameLen) {
                 waiting.erase(waiting.begin() + static_cast<long>(k));
                 decide(i);
+            } else if (Timer() - writtenAt[i] > TIMEOUT) {
+                waiting.erase(waiting.begin() + static_cast<long>(k));
+                CloseCom(ports[i]); // silent: no reply within the time-out
             } else {
+                last = std::max(last, writtenAt[i]);
                 ++k;
             }
         }
-        if (waiting.empty() || Timer() - t0 > TIMEOUT) {
+        if (waiting.empty()) {
             break;
         }
-        ProcessSystemEventsUntil(t0 + TIMEOUT + 0.0005);
-    }
-    for (std::size_t i : waiting) {
-        CloseCom(ports[i]); // silent: no reply within the time-out
+        ProcessSystemEventsUntil(last + TIMEOUT + 0.0005);
     }
     return answered;
 }

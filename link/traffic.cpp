@@ -2,6 +2,7 @@
 
 #include "link/exchange.h"
 #include "platform/clock.h"
+#include "platform/textfile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -224,9 +225,11 @@ void SetTrafficListener(TrafficListener listener) {
 
 bool StartTrace(const std::string& path, std::string& error) {
     StopTrace();
-    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::string why;
+    std::FILE* f =
+        OpenOutputFile(path, false, why); // a FIFO nobody reads is refused, not waited on
     if (!f) {
-        error = path + ": cannot be written (" + std::strerror(errno) + ")";
+        error = path + ": cannot be written (" + why + ")";
         return false;
     }
     g_trace = f;

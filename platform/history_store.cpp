@@ -15,14 +15,38 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 namespace {
 constexpr const char* kFormat = "zel-vavod history";
 constexpr int kLockWaitMs = 2000;
 constexpr qsizetype kMaxText = 4096; // device names, file paths, firmware texts
+constexpr long long kMaxId = kMaxHistoryId;
+
+// The highest id a damaged history shows ("id" or "next_id" followed by digits), so a new
+// history goes on above it and no id is given twice.
+long long HighestIdIn(const QByteArray& text) { // the bytes as the file holds them
+    long long highest = 0;
+    for (const char* key : {"\"id\":", "\"next_id\":"}) {
+        const qsizetype keyLen = static_cast<qsizetype>(std::strlen(key));
+        for (qsizetype at = text.indexOf(key); at >= 0; at = text.indexOf(key, at + keyLen)) {
+            long long v = 0;
+            qsizetype i = at + keyLen;
+            for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && v <= kMaxId; ++i) {
+                v = v * 10 + (text[i] - '0');
+            }
+            if (v <= kMaxId) {
+                highest = std::max(highest, std::string_view(key) == "\"next_id\":" ? v - 1 : v);
+            }
+        }
+    }
+    return highest;
+}
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -204,8 +228,10 @@ std::string DocumentText(const HistoryFile& h) {
     return text.toStdString();
 }
 
-// A damaged file goes aside under a name of its own, so nothing in it is lost.
-void SetAside(const std::string& path, const std::string& why, HistoryFile& h) {
+// A damaged file goes aside under a name of its own, so nothing in it is lost; the new history
+// starts above every id it held, and says so in its file at once.
+void SetAside(const std::string& path, const std::string& why, const QByteArray& text,
+              HistoryFile& h) {
     const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
     QString aside = Q(path) + ".damaged-" + stamp;
     for (int n = 2; QFileInfo::exists(aside) && n < 100; ++n) {
@@ -219,6 +245,10 @@ void SetAside(const std::string& path, const std::string& why, HistoryFile& h) {
     }
     h.notice = path + " is damaged (" + why + "): set aside as " +
                QFileInfo(aside).fileName().toStdString() + "; a new history is started";
+    h.nextId = std::min(kMaxId, HighestIdIn(text) + 1);
+    if (h.nextId > 1) {
+        WriteFileAtomic(path, DocumentText(h)); // failing, the next append writes it
+    }
 }
 
 // Reads under the lock the caller holds.
@@ -228,15 +258,25 @@ HistoryFile ReadLocked(const std::string& path) {
     if (!info.exists()) {
         return h;
     }
+    if (!info.isFile()) {
+        // A FIFO or a device there would hold the program, or feed it without end.
+        h.error = path + ": not a regular file";
+        return h;
+    }
     std::string why;
+    QByteArray text;
     QFile file(Q(path));
     if (info.size() > static_cast<qint64>(kMaxHistoryBytes)) {
         why = "larger than " + std::to_string(kMaxHistoryBytes / 1024) + " KiB";
+        // Its newest ids are at its end.
+        if (file.open(QIODevice::ReadOnly) && file.seek(info.size() - kMaxHistoryBytes)) {
+            text = file.read(static_cast<qint64>(kMaxHistoryBytes));
+        }
     } else if (!file.open(QIODevice::ReadOnly)) {
         h.error = path + ": cannot be read (" + file.errorString().toStdString() + ")";
         return h;
     } else {
-        const QByteArray text = file.read(static_cast<qint64>(kMaxHistoryBytes) + 1);
+        text = file.read(static_cast<qint64>(kMaxHistoryBytes) + 1);
         if (file.error() != QFileDevice::NoError) {
             h.error = path + ": cannot be read (" + file.errorString().toStdString() + ")";
             return h;
@@ -246,18 +286,38 @@ HistoryFile ReadLocked(const std::string& path) {
         }
     }
     h = HistoryFile{};
-    SetAside(path, why, h);
+    file.close();
+    SetAside(path, why, text, h);
     return h;
 }
 
 // Another process of the program (the window and the command-line tool side by side) appends
 // between our read and our write only through this lock.
+// Only a lock held by another process is "in use"; a lock that cannot be made at all names its
+// own cause (a read-only folder, a full disk).
 bool Lock(QLockFile& lock, const std::string& path, HistoryFile& h) {
     lock.setStaleLockTime(10000);
     if (lock.tryLock(kLockWaitMs)) {
         return true;
     }
-    h.error = path + ": in use by another program (" + FileName(path) + ".lock)";
+    const QString dir = QFileInfo(Q(path)).absolutePath();
+    switch (lock.error()) {
+    case QLockFile::LockFailedError:
+        h.error = path + ": in use by another program (" + FileName(path) + ".lock)";
+        break;
+    case QLockFile::PermissionError:
+        h.error = path + ": cannot be written (permission denied in " + dir.toStdString() + ")";
+        break;
+    default: {
+        const QStorageInfo disk(dir);
+        h.error = path + ": cannot be written (" +
+                  (disk.isValid() && disk.bytesAvailable() == 0
+                       ? std::string("no space left on the disk")
+                       : "its lock " + FileName(path) + ".lock cannot be made") +
+                  ")";
+        break;
+    }
+    }
     return false;
 }
 } // namespace
@@ -277,6 +337,12 @@ HistoryFile ReadHistory(const std::string& path) {
     }
     QLockFile lock(Q(path) + ".lock");
     if (!Lock(lock, path, h)) {
+        if (lock.error() == QLockFile::LockFailedError) {
+            return h;
+        }
+        // Nobody can be writing where no lock can be made: read it as it stands, and say
+        // nothing of the lock (a read-only history is still a history to show).
+        h = ReadLocked(path);
         return h;
     }
     return ReadLocked(path);
@@ -297,6 +363,11 @@ HistoryFile AppendHistory(const std::string& path, HistoryRecord record, std::si
     if (!h.error.empty()) {
         return h; // a file we cannot read is not overwritten
     }
+    if (h.nextId >= kMaxId) {
+        // The entry would take the last id and leave a next id no reader takes.
+        h.error = path + ": cannot be written (its ids are used up; set the file aside)";
+        return h;
+    }
     if (record.unixTime == 0) {
         record.unixTime = QDateTime::currentSecsSinceEpoch();
     }
@@ -312,4 +383,17 @@ HistoryFile AppendHistory(const std::string& path, HistoryRecord record, std::si
         h.error = path + ": cannot be written (" + error + ")";
     }
     return h;
+}
+
+bool ParseHistoryDocument(std::string_view text, HistoryFile& h, std::string& why) {
+    h = HistoryFile{};
+    return ParseHistory(QByteArray(text.data(), static_cast<qsizetype>(text.size())), h, why);
+}
+
+std::string HistoryDocumentText(const HistoryFile& h) {
+    return DocumentText(h);
+}
+
+long long HighestHistoryId(std::string_view text) {
+    return HighestIdIn(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The newest document layout this program reads and writes.
@@ -37,6 +38,17 @@ struct HistoryFile {
     std::string notice;
     std::string error;
 };
+
+// The largest id a history holds: the largest whole number a JSON reader takes exactly.
+inline constexpr long long kMaxHistoryId = 9007199254740991LL;
+
+// A history document parsed: false, with the reason, when it is not one this program reads.
+bool ParseHistoryDocument(std::string_view text, HistoryFile& h, std::string& why);
+// The document as the program writes it.
+std::string HistoryDocumentText(const HistoryFile& h);
+// The highest id a text shows ("id" or "next_id" less one), damaged or not: a new history
+// goes on above it.
+long long HighestHistoryId(std::string_view text);
 
 // The user's history file: GenericDataLocation/zel-vavod/history.json ($XDG_DATA_HOME on Linux).
 std::string HistoryFilePath();

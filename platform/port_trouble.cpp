@@ -1,5 +1,7 @@
 #include "port_trouble.h"
 
+#include "clean_text.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QtGlobal>
@@ -7,10 +9,13 @@
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -59,11 +64,31 @@ std::vector<std::string> Holders(const std::string& device) {
             std::string name;
             std::ifstream comm("/proc/" + pid + "/comm");
             std::getline(comm, name);
-            found.push_back((name.empty() ? "a program" : name) + " (PID " + pid + ")");
+            found.push_back((name.empty() ? "a program" : CleanName(name, 64)) + " (PID " + pid +
+                            ")");
         }
     }
     ::closedir(proc);
     return found;
+}
+
+// How the device opens for us right now, without waiting and without becoming its
+// controlling terminal: busy (another program holds it exclusively), not a terminal, or fine.
+enum class Probe { Opens, Busy, NotATerminal, Other };
+Probe ProbeDevice(const std::string& device) {
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == EBUSY ? Probe::Busy : Probe::Other;
+    }
+    const bool tty = ::isatty(fd) == 1;
+    ::close(fd);
+    return tty ? Probe::Opens : Probe::NotATerminal;
+}
+
+std::string Mode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
 }
 #endif
 } // namespace
@@ -79,16 +104,40 @@ std::string DescribeOpenTrouble(const std::string& device,
         std::string list;
         for (const std::string& p : present) {
             if (p != device && list.size() < 200) {
-                list += (list.empty() ? "" : ", ") + p;
+                list += (list.empty() ? "" : ", ") + CleanName(p);
             }
         }
         return "no such device (present: " + (list.empty() ? std::string("none") : list) + ")";
     }
+    if (!S_ISCHR(st.st_mode)) {
+        return "not a serial device (not a character device)";
+    }
     if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
         const group* g = ::getgrgid(st.st_gid);
-        const std::string name = g && g->gr_name ? g->gr_name : std::to_string(st.st_gid);
-        return "permission denied (group " + name + "); to get access: sudo usermod -aG " + name +
-               " $USER, then log in again";
+        const std::string name =
+            CleanName(g && g->gr_name ? g->gr_name : std::to_string(st.st_gid));
+        const bool groupMay = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+        // Joining the group helps only when the node lets its group read and write, and
+        // root's group is never the answer.
+        if (groupMay && st.st_gid != 0) {
+            return "permission denied (group " + name + "); to get access: sudo usermod -aG " +
+                   name + " $USER, then log in again";
+        }
+        const passwd* pw = ::getpwuid(st.st_uid);
+        const std::string owner =
+            CleanName(pw && pw->pw_name ? pw->pw_name : std::to_string(st.st_uid));
+        return "permission denied (owner " + owner + ", mode " + Mode(st.st_mode) +
+               "); to get access: ask the administrator for a udev rule giving the device a "
+               "group of yours with read and write (mode 0660)";
+    }
+    // Named only when the device is a terminal that is really held: refused as busy, or open
+    // elsewhere while ours failed (another program's lock). /dev/null is held by every shell.
+    const Probe probe = ProbeDevice(device);
+    if (probe == Probe::NotATerminal) {
+        return "not a serial device";
+    }
+    if (probe == Probe::Other) {
+        return {};
     }
     const std::vector<std::string> holders = Holders(device);
     if (!holders.empty()) {
@@ -98,7 +147,10 @@ std::string DescribeOpenTrouble(const std::string& device,
         }
         return "in use by " + list;
     }
-    return {};
+    if (probe == Probe::Opens) {
+        return {};
+    }
+    return "in use by another program";
 #else
     (void)present;
     if (!QFileInfo::exists(QString::fromStdString(device))) {

@@ -6,6 +6,7 @@
 
 #include "clock.h"
 #include "internal.h"
+#include "net_connect.h"
 #include "port_trouble.h"
 #include "serial_backend.h"
 
@@ -256,6 +257,54 @@ int CloseCom(int port) {
     return 0;
 }
 
+bool ComPortPresent(int port) {
+    if (port < 1 || port > kMaxComPort) {
+        return false;
+    }
+    if (!Registry().count(port)) {
+        if (std::string name = ComDeviceName(port); platform_internal::IsNetworkAddress(name)) {
+            return platform_internal::NetPortReachable(name);
+        }
+    }
+    if (OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+        return false;
+    }
+    CloseCom(port);
+    return true;
+}
+
+void StartComOpens(const std::vector<int>& ports) {
+    for (int port : ports) {
+        if (port >= 1 && port <= kMaxComPort && !Registry().count(port)) {
+            if (std::string name = ComDeviceName(port); platform_internal::IsNetworkAddress(name)) {
+                platform_internal::StartNetPortOpen(name);
+            }
+        }
+    }
+}
+
+bool ComOpenPending(int port) {
+    if (port < 1 || port > kMaxComPort || Registry().count(port)) {
+        return false;
+    }
+    const std::string name = ComDeviceName(port);
+    return platform_internal::IsNetworkAddress(name) && platform_internal::NetPortOpenPending(name);
+}
+
+void EndComOpens() {
+    platform_internal::EndNetBatch();
+}
+
+std::string ComLossReason(int port) {
+    auto it = Ports().find(port);
+    return it == Ports().end() ? std::string() : it->second.dev->lossReason();
+}
+
+long long ComDiscardedBytes(int port) {
+    auto it = Ports().find(port);
+    return it == Ports().end() ? 0 : it->second.dev->discardedInput();
+}
+
 std::string ComOpenFailureReason(int port) {
     auto it = OpenFailures().find(port);
     return it == OpenFailures().end() ? std::string() : it->second;
@@ -446,6 +495,7 @@ void CloseAllPorts() {
     for (int n : numbers) {
         CloseCom(n);
     }
+    ForgetNetAttempts();
 }
 
 } // namespace platform_internal

@@ -47,6 +47,23 @@ int GetInQLen(int port);
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void* callbackData);
 
+// True when the port's device can be had now (the port itself is closed). A network port is
+// never waited for: it is connected to in the background, with back-off while it does not
+// answer, and the connection made is kept for the OpenComConfig that follows.
+bool ComPortPresent(int port);
+// Ports about to be opened one after another: network ports among them start connecting at
+// once, so silent addresses cost one time-out together, and an open that fails keeps its
+// reason until EndComOpens.
+void StartComOpens(const std::vector<int>& ports);
+void EndComOpens();
+// True while an open of the port would wait for a connection started by StartComOpens.
+bool ComOpenPending(int port);
+// Why the open port was lost, in words (a network server that broke the protocol or stopped
+// taking what is sent); empty when it simply went away. Read it in the lost handler.
+std::string ComLossReason(int port);
+// Input bytes the open port dropped because its input queue was full.
+long long ComDiscardedBytes(int port);
+
 // Why the last OpenComConfig of this port failed, in one line naming the device; empty when
 // it opened or when the error code says all there is.
 std::string ComOpenFailureReason(int port);

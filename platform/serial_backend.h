@@ -25,6 +25,10 @@ class SerialBackend {
     virtual bool lost() const = 0;
     // Why the last open failed, in one line, when there is more to say than the error code.
     virtual std::string failureReason() const { return {}; }
+    // Why the device was lost, when there is more to say than that it went away.
+    virtual std::string lossReason() const { return {}; }
+    // Input bytes dropped because the input queue was full (a flooding peer).
+    virtual long long discardedInput() const { return 0; }
 
     // Bytes handed on, waiting at most `timeout` seconds for them to leave; or a negative error.
     virtual int write(const char* buffer, int count, double timeout, long baudRate) = 0;
@@ -57,6 +61,13 @@ std::unique_ptr<SerialBackend> MakeQtSerialBackend(const std::string& device);
 std::unique_ptr<SerialBackend> MakeTcpSerialBackend(const std::string& device);
 // True when `device` is written as an address ("SCHEME://..."), valid or not.
 bool IsNetworkAddress(const std::string& device);
+// Never waits: true once a background connection to the network port reached it (kept for
+// the next open); tries again with back-off while it does not.
+bool NetPortReachable(const std::string& device);
+// Starts connecting to the network port in the background, for an open soon after.
+void StartNetPortOpen(const std::string& device);
+// True while such a connection is under way.
+bool NetPortOpenPending(const std::string& device);
 
 // Puts another kind of device behind a port number; `label` is what ComDeviceName reports.
 // The factory runs at each OpenComConfig of that port.

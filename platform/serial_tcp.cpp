@@ -1,9 +1,12 @@
 // Network serial ports on QTcpSocket: "tcp://HOST:PORT" moves the bytes as they are;
 // "rfc2217://HOST:PORT" reaches a serial port on a terminal server, with the line settings
 // negotiated and the data framed as RFC 2217 asks (Telnet, IAC doubled).
+#include "clock.h"
 #include "internal.h"
+#include "net_connect.h"
 #include "serial.h"
 #include "serial_backend.h"
+#include "telnet_codec.h"
 
 #include "core/timing.h"
 
@@ -11,25 +14,20 @@
 #include <QTcpSocket>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <thread>
 
 namespace {
 
-// Telnet (RFC 854/855) and its options.
-constexpr unsigned char kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
-                        kSe = 240;
-constexpr unsigned char kOptBinary = 0, kOptSuppressGoAhead = 3, kOptComPort = 44;
+using namespace telnet;
 
-// COM-PORT-OPTION commands from the client; the server answers each with its code + 100.
-constexpr unsigned char kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4,
-                        kSetControl = 5, kPurgeData = 12;
-constexpr unsigned char kServerReply = 100;
-constexpr unsigned char kControlNoFlow = 1, kControlHardwareFlow = 3;
-constexpr unsigned char kPurgeReceive = 1, kPurgeTransmit = 2;
+// What Qt may hold of a peer's bytes between two drains, and of ours before the peer takes
+// them: past that the peer floods or does not read, and the port is lost.
+constexpr qint64 kSocketBufferBytes = 64 * 1024;
+constexpr qint64 kMaxWriteBacklogBytes = 64 * 1024;
+constexpr std::size_t kMaxHostChars = 253;
 
 enum class Scheme { Device, Tcp, Rfc2217 };
 
@@ -89,6 +87,12 @@ bool ParseAddress(const std::string& device, Address& a, std::string& error) {
         error = "expected " + scheme + "://HOST:PORT";
         return false;
     }
+    if (a.host.size() > kMaxHostChars || std::any_of(a.host.begin(), a.host.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        })) {
+        error = "the host name must be at most 253 printable characters";
+        return false;
+    }
     long value = 0;
     bool digits =
         !port.empty() && port.size() <= 5 &&
@@ -108,11 +112,31 @@ int Milliseconds(double seconds) {
     return static_cast<int>(seconds * 1000.0);
 }
 
+double SteadyNow() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string Seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", s);
+    return text;
+}
+
+std::string Bytes(std::initializer_list<unsigned char> bytes) {
+    std::string b;
+    for (unsigned char c : bytes) {
+        b.push_back(static_cast<char>(c));
+    }
+    return b;
+}
+
 class TcpSerialBackend final : public SerialBackend {
   public:
-    explicit TcpSerialBackend(std::string device) : device_(std::move(device)) {
+    explicit TcpSerialBackend(std::string device) : device_(std::move(device)), codec_(false) {
         valid_ = ParseAddress(device_, address_, reason_) && address_.scheme != Scheme::Device;
         telnet_ = address_.scheme == Scheme::Rfc2217;
+        codec_ = TelnetCodec(telnet_);
     }
     ~TcpSerialBackend() override { close(); }
 
@@ -120,26 +144,28 @@ class TcpSerialBackend final : public SerialBackend {
         if (!valid_) {
             return kComCannotOpen; // the reason says what is wrong with the address
         }
-        auto sock = std::make_unique<QTcpSocket>();
-        sock->connectToHost(QString::fromStdString(address_.host),
-                            static_cast<quint16>(address_.port));
-        if (!sock->waitForConnected(Milliseconds(kNetConnectTimeoutSec))) {
-            reason_ = sock->error() == QAbstractSocket::SocketTimeoutError
-                          ? "no connection within " + Seconds(kNetConnectTimeoutSec)
-                          : sock->errorString().toStdString();
-            sock->abort();
+        platform_internal::NetConnection c =
+            platform_internal::NetConnect(address_.host, address_.port, kNetConnectTimeoutSec);
+        if (!c.socket) {
+            reason_ = c.reason;
             return kComCannotOpen;
         }
+        sock_ = std::move(c.socket);
         // Frames are small and answered at once; the delay of Nagle's algorithm would be pure loss.
-        sock->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        sock_ = std::move(sock);
-        if (telnet_ && !negotiate(s)) {
-            sock_->abort();
-            sock_.reset();
-            return kComCannotOpen;
-        }
+        sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        sock_->setReadBufferSize(kSocketBufferBytes);
         QTcpSocket* raw = sock_.get();
-        QObject::connect(raw, &QTcpSocket::readyRead, [] { platform_internal::NoteActivity(); });
+        // The peer's bytes are taken as they come, so what Qt holds stays bounded however fast
+        // they come; what is past the input queue is dropped and counted.
+        QObject::connect(raw, &QTcpSocket::readyRead, [this] {
+            drain();
+            platform_internal::NoteActivity();
+        });
+        QObject::connect(raw, &QTcpSocket::bytesWritten, [this] {
+            if (sock_ && sock_->bytesToWrite() == 0) {
+                backlogSince_ = 0;
+            }
+        });
         // The peer going away is what a pulled adapter is for a serial port: reported as a loss,
         // from the pump.
         QObject::connect(raw, &QTcpSocket::disconnected, [this] {
@@ -152,6 +178,11 @@ class TcpSerialBackend final : public SerialBackend {
                 platform_internal::NoteActivity();
             }
         });
+        drain(); // what the server sent before the port was ours
+        if (telnet_ && !negotiate(s)) {
+            close();
+            return kComCannotOpen;
+        }
         return 0;
     }
 
@@ -161,88 +192,89 @@ class TcpSerialBackend final : public SerialBackend {
         }
         // Deleted at once, not later: a program that closes its ports and ends runs no event
         // loop after, and the socket must not outlive it. Safe, since the socket's signals only
-        // note activity and never call back into the serial service.
+        // touch this backend and never call back into the serial service.
         sock_->disconnect();
         sock_->close();
         sock_.reset();
     }
 
     bool lost() const override {
-        return lost_ || !sock_ || sock_->state() != QAbstractSocket::ConnectedState;
+        return lost_ || !sock_ || sock_->state() != QAbstractSocket::ConnectedState ||
+               (backlogSince_ > 0 && SteadyNow() - backlogSince_ > timeout_);
     }
 
     std::string failureReason() const override {
         return reason_.empty() ? std::string() : device_ + ": " + reason_;
     }
 
+    long long discardedInput() const override { return codec_.discarded(); }
+
+    std::string lossReason() const override {
+        if (codec_.broken()) {
+            return codec_.brokenReason();
+        }
+        if (backlogLost_ || (backlogSince_ > 0 && SteadyNow() - backlogSince_ > timeout_)) {
+            return "the server does not take what is sent";
+        }
+        return {};
+    }
+
     int write(const char* buffer, int count, double timeout, long baudRate) override {
-        QByteArray out;
-        if (telnet_) {
-            for (int i = 0; i < count; ++i) {
-                out.append(buffer[i]);
-                if (static_cast<unsigned char>(buffer[i]) == kIac) {
-                    out.append(static_cast<char>(kIac));
-                }
-            }
-        } else {
-            out = QByteArray(buffer, count);
-        }
-        if (sock_->write(out) != out.size()) {
-            return kComIoError;
-        }
-        QElapsedTimer t;
-        t.start();
-        while (sock_->bytesToWrite() > 0) {
-            qint64 left = Milliseconds(timeout) - t.elapsed();
-            if (left <= 0 || !sock_->waitForBytesWritten(static_cast<int>(left))) {
-                break;
-            }
-        }
+        timeout_ = timeout;
         if (lost()) {
             return kComIoError;
         }
-        int unsent = static_cast<int>(std::min<qint64>(count, sock_->bytesToWrite()));
-        if (telnet_ && unsent == 0) {
+        const std::string out = codec_.encodeData(buffer, static_cast<std::size_t>(count));
+        if (sock_->write(out.data(), static_cast<qint64>(out.size())) !=
+            static_cast<qint64>(out.size())) {
+            return kComIoError;
+        }
+        sock_->flush();
+        noteBacklog();
+        if (lost()) {
+            return kComIoError;
+        }
+        if (telnet_ && sock_->bytesToWrite() == 0) {
             // The server's serial port still has the bytes to send at the line's rate. A
             // PURGE-DATA of the transmit buffer (FlushOutQ) right after would cut them off, so
             // return once they would be on the line, as a local port does.
             double line = count * 10.0 / static_cast<double>(std::max(1L, baudRate));
-            double wait = std::min(line, timeout) - static_cast<double>(t.elapsed()) / 1000.0;
+            double wait = std::min(line, timeout);
             if (wait > 0) {
                 std::this_thread::sleep_for(std::chrono::duration<double>(wait));
             }
         }
-        return count - unsent;
+        return count;
     }
 
     int read(char* buffer, int count, double timeout) override {
         QElapsedTimer t;
         t.start();
         drain();
-        while (in_.size() < count) {
+        while (codec_.waiting() < static_cast<std::size_t>(count)) {
             qint64 left = Milliseconds(timeout) - t.elapsed();
             if (left <= 0) {
                 break;
+            }
+            if (lost()) {
+                return kComIoError;
             }
             if (!sock_->waitForReadyRead(static_cast<int>(left)) && lost()) {
                 return kComIoError;
             }
             drain();
         }
-        int n = static_cast<int>(std::min<qsizetype>(count, in_.size()));
-        std::memcpy(buffer, in_.constData(), static_cast<std::size_t>(n));
-        in_.remove(0, n);
-        return n;
+        return static_cast<int>(codec_.take(buffer, static_cast<std::size_t>(count)));
     }
 
     int bytesWaiting() override {
         drain();
-        return static_cast<int>(in_.size());
+        return static_cast<int>(codec_.waiting());
     }
 
     void flushIn() override {
         drain();
-        in_.clear();
+        codec_.clearInput();
         if (telnet_) {
             sendComPort(kPurgeData, Bytes({kPurgeReceive}));
         }
@@ -261,107 +293,84 @@ class TcpSerialBackend final : public SerialBackend {
     }
 
   private:
-    static QByteArray Bytes(std::initializer_list<unsigned char> bytes) {
-        QByteArray b;
-        for (unsigned char c : bytes) {
-            b.append(static_cast<char>(c));
-        }
-        return b;
-    }
-
-    static std::string Seconds(double s) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%g s", s);
-        return text;
-    }
-
-    // ---- Telnet and RFC 2217 ----
-
-    struct Setting {
-        unsigned char code;
-        QByteArray value;
-        bool answered = false;
-        QByteArray answer{};
-        const char* name() const {
-            switch (code) {
-            case kSetBaudRate:
-                return "baud rate";
-            case kSetDataSize:
-                return "data bits";
-            case kSetParity:
-                return "parity";
-            case kSetStopSize:
-                return "stop bits";
-            default:
-                return "flow control";
-            }
-        }
-    };
-
     // Sends the options we want and the line settings once the server speaks RFC 2217, and
-    // waits for every setting to be confirmed.
+    // waits for every setting to be confirmed, with events running meanwhile.
     bool negotiate(const SerialSettings& s) {
         const auto baud = static_cast<std::uint32_t>(s.baudRate);
-        want_.clear();
-        want_.push_back(
-            {kSetBaudRate,
-             Bytes({static_cast<unsigned char>(baud >> 24), static_cast<unsigned char>(baud >> 16),
-                    static_cast<unsigned char>(baud >> 8), static_cast<unsigned char>(baud)})});
-        want_.push_back({kSetDataSize, Bytes({static_cast<unsigned char>(s.dataBits)})});
+        codec_.expectSetting(
+            kSetBaudRate,
+            Bytes({static_cast<unsigned char>(baud >> 24), static_cast<unsigned char>(baud >> 16),
+                   static_cast<unsigned char>(baud >> 8), static_cast<unsigned char>(baud)}));
+        codec_.expectSetting(kSetDataSize, Bytes({static_cast<unsigned char>(s.dataBits)}));
         // RFC 2217 counts parity from 1 (none), stop bits as they are.
-        want_.push_back({kSetParity, Bytes({static_cast<unsigned char>(s.parity + 1)})});
-        want_.push_back({kSetStopSize, Bytes({static_cast<unsigned char>(s.stopBits)})});
-        want_.push_back({kSetControl, Bytes({kControlNoFlow})});
-        askOption(kWill, kOptComPort);
-        askOption(kWill, kOptBinary);
-        askOption(kDo, kOptBinary);
-        askOption(kWill, kOptSuppressGoAhead);
-        askOption(kDo, kOptSuppressGoAhead);
-        sock_->flush();
+        codec_.expectSetting(kSetParity, Bytes({static_cast<unsigned char>(s.parity + 1)}));
+        codec_.expectSetting(kSetStopSize, Bytes({static_cast<unsigned char>(s.stopBits)}));
+        codec_.expectSetting(kSetControl, Bytes({kControlNoFlow}));
+        codec_.askOption(kWill, kOptComPort);
+        codec_.askOption(kWill, kOptBinary);
+        codec_.askOption(kDo, kOptBinary);
+        codec_.askOption(kWill, kOptSuppressGoAhead);
+        codec_.askOption(kDo, kOptSuppressGoAhead);
+        sendOutgoing();
 
-        QElapsedTimer t;
-        t.start();
-        bool settingsSent = false;
+        const double deadline = SteadyNow() + kNetNegotiationTimeoutSec;
         for (;;) {
             drain();
-            if (comPortRefused_) {
+            if (codec_.broken()) {
+                reason_ = codec_.brokenReason();
+                return false;
+            }
+            if (codec_.comPortRefused()) {
                 reason_ = "the server refuses RFC 2217 (COM-PORT-OPTION)";
                 return false;
             }
-            if (!settingsSent && (us_[kOptComPort].on || him_[kOptComPort].on)) {
-                for (const auto& w : want_) {
-                    sendComPort(w.code, w.value);
-                }
-                settingsSent = true;
+            if (codec_.sendSettingsWhenReady()) {
+                sendOutgoing();
             }
-            if (settingsSent && std::all_of(want_.begin(), want_.end(),
-                                            [](const Setting& w) { return w.answered; })) {
+            if (codec_.allSettingsAnswered()) {
                 break;
             }
-            qint64 left = Milliseconds(kNetNegotiationTimeoutSec) - t.elapsed();
-            if (left <= 0) {
+            if (!sock_ || sock_->state() != QAbstractSocket::ConnectedState || lost_) {
+                reason_ = "the server closed the connection during the RFC 2217 negotiation";
+                return false;
+            }
+            if (lost()) {
+                reason_ = "the server does not take what is sent";
+                return false;
+            }
+            if (SteadyNow() >= deadline) {
                 reason_ = "no answer to the RFC 2217 negotiation within " +
                           Seconds(kNetNegotiationTimeoutSec);
                 return false;
             }
-            if (!sock_->waitForReadyRead(static_cast<int>(left)) &&
-                sock_->state() != QAbstractSocket::ConnectedState) {
-                reason_ = "the server closed the connection during the RFC 2217 negotiation";
-                return false;
-            }
+            ProcessSystemEventsUntil(Timer() + 0.01);
         }
-        for (const auto& w : want_) {
-            if (w.answer != w.value) {
-                reason_ = std::string("the server did not take the line setting ") + w.name() +
-                          " " + Describe(w.code, w.value) + " (it answered " +
-                          Describe(w.code, w.answer) + ")";
-                return false;
-            }
+        unsigned char code = 0;
+        std::string wanted, answered;
+        if (codec_.settingRefused(code, wanted, answered)) {
+            reason_ = std::string("the server did not take the line setting ") + Name(code) + " " +
+                      Describe(code, wanted) + " (it answered " + Describe(code, answered) + ")";
+            return false;
         }
         return true;
     }
 
-    static std::string Describe(unsigned char code, const QByteArray& v) {
+    static const char* Name(unsigned char code) {
+        switch (code) {
+        case kSetBaudRate:
+            return "baud rate";
+        case kSetDataSize:
+            return "data bits";
+        case kSetParity:
+            return "parity";
+        case kSetStopSize:
+            return "stop bits";
+        default:
+            return "flow control";
+        }
+    }
+
+    static std::string Describe(unsigned char code, const std::string& v) {
         if (code == kSetBaudRate && v.size() == 4) {
             std::uint32_t b = 0;
             for (char c : v) {
@@ -369,163 +378,81 @@ class TcpSerialBackend final : public SerialBackend {
             }
             return std::to_string(b);
         }
-        return v.isEmpty() ? "nothing" : std::to_string(static_cast<unsigned char>(v[0]));
+        return v.empty() ? "nothing" : std::to_string(static_cast<unsigned char>(v[0]));
     }
 
-    void sendRaw(std::initializer_list<unsigned char> bytes) {
-        sock_->write(Bytes(bytes));
-        sock_->flush();
-    }
-
-    void sendComPort(unsigned char code, const QByteArray& value) {
+    void sendComPort(unsigned char code, const std::string& value) {
         if (!sock_ || sock_->state() != QAbstractSocket::ConnectedState) {
             return;
         }
-        QByteArray b;
-        b.append(static_cast<char>(kIac)).append(static_cast<char>(kSb));
-        b.append(static_cast<char>(kOptComPort)).append(static_cast<char>(code));
-        for (char c : value) {
-            b.append(c);
-            if (static_cast<unsigned char>(c) == kIac) {
-                b.append(c);
-            }
+        codec_.sendComPort(code, value);
+        sendOutgoing();
+    }
+
+    // Hands the codec's answers to the socket.
+    void sendOutgoing() {
+        if (!sock_ || codec_.outgoingSize() == 0) {
+            return;
         }
-        b.append(static_cast<char>(kIac)).append(static_cast<char>(kSe));
-        sock_->write(b);
+        const std::string out = codec_.takeOutgoing();
+        sock_->write(out.data(), static_cast<qint64>(out.size()));
         sock_->flush();
+        noteBacklog();
     }
 
-    // Option state per side, after RFC 1143 without the queue: an option we asked for is
-    // switched on by the answer, not answered again.
-    struct OptionState {
-        bool on = false;
-        bool asked = false;
-    };
-
-    void askOption(unsigned char verb, unsigned char option) {
-        OptionState& st = verb == kWill ? us_[option] : him_[option];
-        st.asked = true;
-        sendRaw({kIac, verb, option});
-    }
-
-    static bool Supported(unsigned char option) {
-        return option == kOptBinary || option == kOptSuppressGoAhead || option == kOptComPort;
-    }
-
-    // The server's WILL/WONT (about itself) or DO/DONT (about us).
-    void onOption(unsigned char verb, unsigned char option) {
-        bool positive = verb == kWill || verb == kDo;
-        bool aboutUs = verb == kDo || verb == kDont;
-        OptionState& st = aboutUs ? us_[option] : him_[option];
-        unsigned char yes = aboutUs ? kWill : kDo;
-        unsigned char no = aboutUs ? kWont : kDont;
-        if (st.asked) {
-            st.asked = false;
-            st.on = positive;
-            if (!positive && option == kOptComPort && !him_[kOptComPort].on) {
-                comPortRefused_ = true;
-            }
+    // A backlog that does not drain within the port's time-out, or grows past its bound, is a
+    // peer that does not read: the port is lost rather than the memory.
+    void noteBacklog() {
+        if (!sock_) {
             return;
         }
-        if (positive && !st.on) {
-            st.on = Supported(option);
-            sendRaw({kIac, st.on ? yes : no, option});
-        } else if (!positive && st.on) {
-            st.on = false;
-            sendRaw({kIac, no, option});
+        const qint64 backlog = sock_->bytesToWrite();
+        if (backlog == 0) {
+            backlogSince_ = 0;
+        } else if (backlogSince_ == 0) {
+            backlogSince_ = SteadyNow();
+        }
+        if (backlog > kMaxWriteBacklogBytes && !lost_) {
+            lost_ = true;
+            backlogLost_ = true;
+            platform_internal::NoteActivity();
         }
     }
 
-    void onSubnegotiation() {
-        if (sub_.size() < 2 || static_cast<unsigned char>(sub_[0]) != kOptComPort) {
-            return;
-        }
-        auto code = static_cast<unsigned char>(sub_[1]);
-        for (auto& w : want_) {
-            if (!w.answered && code == w.code + kServerReply) {
-                w.answered = true;
-                w.answer = sub_.mid(2);
-                break;
-            }
-        }
-        // Modem and line state notifications and purge confirmations need nothing from us.
-    }
-
-    // Takes what the socket holds: data into the input queue, Telnet commands acted on.
+    // Takes what the socket holds, at most one buffer's worth per call so a flood cannot hold
+    // the thread: data into the input queue, Telnet commands acted on and answered.
     void drain() {
         if (!sock_) {
             return;
         }
-        QByteArray got = sock_->readAll();
-        if (!telnet_) {
-            in_.append(got);
-            return;
-        }
-        for (char ch : got) {
-            auto c = static_cast<unsigned char>(ch);
-            switch (state_) {
-            case Parse::Data:
-                if (c == kIac) {
-                    state_ = Parse::Iac;
-                } else {
-                    in_.append(ch);
-                }
-                break;
-            case Parse::Iac:
-                if (c == kIac) {
-                    in_.append(ch);
-                    state_ = Parse::Data;
-                } else if (c == kWill || c == kWont || c == kDo || c == kDont) {
-                    verb_ = c;
-                    state_ = Parse::Option;
-                } else if (c == kSb) {
-                    sub_.clear();
-                    state_ = Parse::Sub;
-                } else {
-                    state_ = Parse::Data; // NOP, GA and the like carry nothing for us
-                }
-                break;
-            case Parse::Option:
-                onOption(verb_, c);
-                state_ = Parse::Data;
-                break;
-            case Parse::Sub:
-                if (c == kIac) {
-                    state_ = Parse::SubIac;
-                } else {
-                    sub_.append(ch);
-                }
-                break;
-            case Parse::SubIac:
-                if (c == kSe) {
-                    onSubnegotiation();
-                    state_ = Parse::Data;
-                } else {
-                    sub_.append(ch); // IAC IAC inside a value
-                    state_ = Parse::Sub;
-                }
+        char chunk[4096];
+        for (qint64 budget = kSocketBufferBytes; budget > 0 && sock_->bytesAvailable() > 0;) {
+            const qint64 n =
+                sock_->read(chunk, std::min<qint64>(budget, static_cast<qint64>(sizeof chunk)));
+            if (n <= 0) {
                 break;
             }
+            codec_.feed(chunk, static_cast<std::size_t>(n));
+            budget -= n;
+        }
+        sendOutgoing();
+        if (codec_.broken() && !lost_) {
+            lost_ = true; // a peer that breaks the protocol is a port gone, not one to wait on
+            platform_internal::NoteActivity();
         }
     }
-
-    enum class Parse { Data, Iac, Option, Sub, SubIac };
 
     std::string device_;
     Address address_;
     bool valid_ = false;
     bool telnet_ = false;
     std::unique_ptr<QTcpSocket> sock_;
-    QByteArray in_; // data bytes received and not yet read
+    TelnetCodec codec_;
     bool lost_ = false;
+    double backlogSince_ = 0;
+    bool backlogLost_ = false;
+    double timeout_ = kReplyTimeoutSec;
     std::string reason_;
-
-    Parse state_ = Parse::Data;
-    unsigned char verb_ = 0;
-    QByteArray sub_;
-    std::array<OptionState, 256> us_{}, him_{};
-    bool comPortRefused_ = false;
-    std::vector<Setting> want_;
 };
 
 } // namespace
@@ -545,6 +472,28 @@ bool IsNetworkAddress(const std::string& device) {
 
 std::unique_ptr<SerialBackend> MakeTcpSerialBackend(const std::string& device) {
     return std::make_unique<TcpSerialBackend>(device);
+}
+
+bool NetPortReachable(const std::string& device) {
+    Address a;
+    std::string error;
+    return ParseAddress(device, a, error) && a.scheme != Scheme::Device &&
+           NetReachable(a.host, a.port, kNetConnectTimeoutSec);
+}
+
+bool NetPortOpenPending(const std::string& device) {
+    Address a;
+    std::string error;
+    return ParseAddress(device, a, error) && a.scheme != Scheme::Device &&
+           NetAttemptPending(a.host, a.port);
+}
+
+void StartNetPortOpen(const std::string& device) {
+    Address a;
+    std::string error;
+    if (ParseAddress(device, a, error) && a.scheme != Scheme::Device) {
+        StartNetConnect(a.host, a.port, kNetConnectTimeoutSec);
+    }
 }
 
 } // namespace platform_internal

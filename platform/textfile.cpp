@@ -11,6 +11,10 @@
 
 #include <vector>
 
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
 #ifdef _WIN32
 #include <QSaveFile>
 #include <io.h>
@@ -18,15 +22,25 @@
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
     out.clear();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
-    }
-    if (static_cast<std::size_t>(st.st_size) > kMaxTextFileBytes) {
-        return false;
-    }
+    // Opened without waiting and checked on the open file: a FIFO or a device put where a file
+    // is expected is refused, never waited on.
+#ifdef _WIN32
     std::FILE* f = std::fopen(path.c_str(), "rb");
+    const int fd = f ? _fileno(f) : -1;
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    std::FILE* f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (fd >= 0 && !f) {
+        ::close(fd);
+    }
+#endif
     if (!f) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > kMaxTextFileBytes) {
+        std::fclose(f);
         return false;
     }
     char buf[8192];
@@ -91,6 +105,46 @@ bool ResolveTarget(std::string path, std::string& out) {
     errno = ELOOP;
     return false;
 }
+// A terminal, /dev/null or a pipe someone reads named as the output: written as it is, there
+// is nothing to replace. Opened without waiting, so a FIFO nobody reads is refused at once
+// instead of holding the program; every write is checked (/dev/full: no space).
+bool WriteToDevice(const std::string& path, std::string_view data, std::string* error) {
+    auto fail = [&](const char* what, int fd = -1) {
+        int saved = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (error) {
+            *error = saved == ENXIO ? std::string("a FIFO nobody reads")
+                                    : std::string(what) + ": " + std::strerror(saved);
+        }
+        return false;
+    };
+    int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return fail("cannot open");
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+        errno = EINVAL;
+        return fail("not a regular file", fd);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    for (std::size_t done = 0; done < data.size();) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail("cannot write", fd);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) {
+        return fail("cannot close");
+    }
+    return true;
+}
 } // namespace
 
 // A uniquely named temporary is created exclusively beside the target (nothing planted there
@@ -118,8 +172,11 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, std::string
     }
     struct stat old {};
     bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && (S_ISCHR(old.st_mode) || S_ISFIFO(old.st_mode))) {
+        return WriteToDevice(target, data, error);
+    }
     if (exists && !S_ISREG(old.st_mode)) {
-        errno = EISDIR;
+        errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
         return fail("not a regular file");
     }
     auto slash = target.rfind('/');
@@ -166,6 +223,73 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, std::string
     return true;
 }
 #endif
+
+bool WritePrivateTempFile(const std::string& dir, const std::string& suffix, std::string_view data,
+                          std::string& path, std::string* error) {
+    QTemporaryFile f(QDir(QString::fromStdString(dir)).absoluteFilePath(".zel-XXXXXX") +
+                     QString::fromStdString(suffix));
+    f.setAutoRemove(false);
+    if (!f.open()) {
+        if (error) {
+            *error = f.errorString().toStdString();
+        }
+        return false;
+    }
+    path = f.fileName().toStdString();
+    const bool ok = f.write(data.data(), static_cast<qint64>(data.size())) ==
+                        static_cast<qint64>(data.size()) &&
+                    f.flush();
+    if (!ok) {
+        if (error) {
+            *error = f.errorString().toStdString();
+        }
+        f.remove();
+        path.clear();
+        return false;
+    }
+    f.close();
+    return true;
+}
+
+std::FILE* OpenOutputFile(const std::string& path, bool append, std::string& error) {
+#ifdef _WIN32
+    std::FILE* f = std::fopen(path.c_str(), append ? "a" : "w");
+    if (!f) {
+        error = std::strerror(errno);
+    }
+    return f;
+#else
+    const int flags =
+        O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        error = errno == ENXIO ? "a FIFO nobody reads" : std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 ||
+        !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+        ::close(fd);
+        error = "not a file";
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* f = ::fdopen(fd, append ? "a" : "w");
+    if (!f) {
+        error = std::strerror(errno);
+        ::close(fd);
+    }
+    return f;
+#endif
+}
+
+std::string AbsolutePath(const std::string& path) {
+    return QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+}
+
+std::string FolderOf(const std::string& path) {
+    return QFileInfo(QString::fromStdString(path)).absolutePath().toStdString();
+}
 
 static bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,21 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // one, so an interrupted or failed write keeps the last good file. Returns false on failure and
 // leaves a reason in `error` when given.
 bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error = nullptr);
+
+// Writes data to a new file of a private, unguessable name in `dir` ending in `suffix`, created
+// exclusively (nothing planted there is followed or overwritten), readable by the user alone.
+// `path` is its absolute name; the caller removes it when done. False with a reason on failure.
+bool WritePrivateTempFile(const std::string& dir, const std::string& suffix, std::string_view data,
+                          std::string& path, std::string* error = nullptr);
+// Opens an output file for a stream (a trace, a log, a recording): created or truncated, or
+// appended to. A terminal, /dev/null or a FIFO that someone reads is taken as it is; a FIFO
+// nobody reads, a directory or a socket is refused at once, never waited on. Null with a
+// reason on failure.
+std::FILE* OpenOutputFile(const std::string& path, bool append, std::string& error);
+// The absolute form of a path (for a child process, which must not take a name for an option).
+std::string AbsolutePath(const std::string& path);
+// The folder a path's file is in, absolute.
+std::string FolderOf(const std::string& path);
 
 // Whitespace-separated tokens of a text, in order.
 class TokenReader {

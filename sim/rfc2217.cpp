@@ -70,15 +70,17 @@ std::vector<std::uint8_t> Rfc2217Server::feed(const std::uint8_t* data, std::siz
             if (c == kIac) {
                 state_ = Parse::SubIac;
             } else {
-                sub_.push_back(c);
+                keepSub(c);
             }
             break;
         case Parse::SubIac:
             if (c == kSe) {
-                subnegotiation(answers);
+                if (sub_.size() <= kMaxSubnegotiation) {
+                    subnegotiation(answers);
+                }
                 state_ = Parse::Data;
             } else {
-                sub_.push_back(c);
+                keepSub(c);
                 state_ = Parse::Sub;
             }
             break;
@@ -87,15 +89,29 @@ std::vector<std::uint8_t> Rfc2217Server::feed(const std::uint8_t* data, std::siz
     return out;
 }
 
-// Agrees to binary, suppress-go-ahead and COM-PORT-OPTION either way, refuses the rest, and
-// answers only a change of state, so two sides never loop.
+// A subnegotiation past any RFC 2217 message's length is kept no further and, once ended,
+// ignored: a client that never ends one costs no memory.
+void Rfc2217Server::keepSub(std::uint8_t c) {
+    if (sub_.size() <= kMaxSubnegotiation) {
+        sub_.push_back(c);
+    }
+}
+
+// Agrees to binary, suppress-go-ahead and COM-PORT-OPTION either way, refuses the rest once,
+// and answers only a change of state, so two sides never loop and a client repeating its
+// requests gets no stream of refusals.
 void Rfc2217Server::option(std::uint8_t verb, std::uint8_t opt,
                            std::vector<std::uint8_t>& answers) {
     const bool aboutUs = verb == kDo || verb == kDont;
     const bool positive = verb == kWill || verb == kDo;
     bool& on = aboutUs ? us_[opt] : them_[opt];
+    bool& refused = aboutUs ? usRefused_[opt] : themRefused_[opt];
     if (positive && !on) {
+        if (refused) {
+            return;
+        }
         on = Supported(opt);
+        refused = !on;
         answers.insert(answers.end(),
                        {kIac, aboutUs ? (on ? kWill : kWont) : (on ? kDo : kDont), opt});
     } else if (!positive && on) {

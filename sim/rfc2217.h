@@ -40,7 +40,11 @@ class Rfc2217Server {
     enum class Parse { Data, Iac, Option, Sub, SubIac };
     Parse state_ = Parse::Data;
     std::uint8_t verb_ = 0;
+    static constexpr std::size_t kMaxSubnegotiation = 256;
+    void keepSub(std::uint8_t c);
     std::vector<std::uint8_t> sub_;
+    bool usRefused_[256] = {}; // refused once: not refused again
+    bool themRefused_[256] = {};
     bool us_[256] = {};   // options on at our side
     bool them_[256] = {}; // options on at the client's side
     std::uint32_t lineBaud_;

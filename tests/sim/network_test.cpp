@@ -91,6 +91,25 @@ TEST(SimRfc2217, AgreesToItsOptionsOnceAndRefusesTheRest) {
     EXPECT_EQ(answers, (Bytes{IAC, WONT, 3}));
 }
 
+TEST(SimRfc2217, AHostileClientGetsOneRefusalAndNoMemoryForAnEndlessSubnegotiation) {
+    Rfc2217Server s(19200);
+    Bytes answers;
+    for (int i = 0; i < 100; ++i) {
+        feed(s, {IAC, DO, 99, IAC, WILL, 99}, answers);
+    }
+    EXPECT_EQ(answers, (Bytes{IAC, WONT, 99, IAC, DONT, 99}));
+    // A subnegotiation without end, then ended: ignored whole, and the stream goes on.
+    answers.clear();
+    feed(s, {IAC, SB, CPO, 1}, answers);
+    const Bytes endless(100000, 7);
+    EXPECT_TRUE(feed(s, endless, answers).empty());
+    EXPECT_EQ(feed(s, {IAC, SE, 'a'}, answers), (Bytes{'a'}));
+    EXPECT_TRUE(answers.empty());
+    // A real one after it is answered as ever.
+    feed(s, subneg(2, {8}), answers);
+    EXPECT_EQ(answers, subneg(102, {8}));
+}
+
 TEST(SimRfc2217, ConfirmsLineSettingsAndRecordsThem) {
     Rfc2217Server s(19200);
     Bytes answers;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -124,7 +125,9 @@ TEST_F(HistoryFileTest, ADamagedFileIsSetAsideWholeAndANewHistoryStarts) {
         EXPECT_TRUE(again.notice.empty());
         ASSERT_EQ(again.records.size(), 1u);
         EXPECT_EQ(again.records[0].words[0], 9);
-        EXPECT_EQ(again.records[0].id, 1);
+        // Ids go on above every id the set-aside file shows (it held id 1), so an id named
+        // before never means another set.
+        EXPECT_EQ(again.records[0].id, what == "not JSON" || what == "empty" ? 1 : 2);
     }
 }
 
@@ -159,3 +162,37 @@ TEST(HistoryModel, AVisitIsThisSensorsEntriesBackToTheFirstLongPause) {
 }
 
 } // namespace
+
+namespace {
+// A history whose next id is `next`, with no entries.
+std::string EmptyHistory(long long next) {
+    return "{\"format\":\"zel-vavod history\",\"version\":1,\"next_id\":" + std::to_string(next) +
+           ",\"entries\":[\n]}\n";
+}
+} // namespace
+
+TEST_F(HistoryFileTest, TheLastIdIsGivenAndNoneBeyondItIsWritten) {
+    // One id left: given, and the file reads clean after.
+    std::ofstream(path) << EmptyHistory(kMaxHistoryId - 1);
+    HistoryFile h = AppendHistory(path, entry(1), 10);
+    ASSERT_TRUE(h.error.empty()) << h.error;
+    EXPECT_EQ(h.records.back().id, kMaxHistoryId - 1);
+    HistoryFile again = ReadHistory(path);
+    EXPECT_TRUE(again.notice.empty() && again.error.empty()) << again.notice << again.error;
+    // None left: refused before anything is written, and the file is not set aside later.
+    const std::string before = Slurp(path);
+    HistoryFile full = AppendHistory(path, entry(2), 10);
+    EXPECT_NE(full.error.find("ids are used up"), std::string::npos) << full.error;
+    EXPECT_EQ(Slurp(path), before);
+    EXPECT_TRUE(setAside().empty());
+}
+
+TEST_F(HistoryFileTest, AHistoryThatIsNoFileIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    HistoryFile h = ReadHistory(path);
+    EXPECT_NE(h.error.find("not a regular file"), std::string::npos) << h.error;
+    HistoryFile a = AppendHistory(path, entry(1), 10);
+    EXPECT_FALSE(a.error.empty());
+    EXPECT_TRUE(fs::is_fifo(path)); // nothing replaced it
+    EXPECT_FALSE(fs::exists(path + ".lock"));
+}
