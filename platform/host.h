@@ -37,6 +37,6 @@ std::vector<std::string> SplitArgs(const std::string& text, bool& ok);
 // CPU seconds the whole process (every thread) has used so far.
 double ProcessCpuSeconds();
 
-// SIGINT and SIGTERM run `handler` from the event loop (not from the signal), so the program
-// can close the way the operator would.
+// SIGINT and SIGTERM (on Windows: Ctrl-C, Ctrl-Break, the console closing) run `handler` from
+// the event loop (not from the signal), so the program can close the way the operator would.
 void InstallTerminationHandler(void (*handler)());
