@@ -39,6 +39,13 @@ if ((${#missing[@]})); then
         die "apt-get could not install ${missing[*]}"
 fi
 
+# Old packages go first, so that whatever stops this run, only what it made is ever left in
+# build/windows/.
+version=$(sed -n 's/^project(ZelVavod VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+zip="$out/zel-vavod-$version-win64.zip"
+setup="$out/zel-vavod-$version-win64-setup.exe"
+rm -f "$zip" "$setup"
+
 # The checksum SHA256SUMS gives for an archive; dies naming it when it does not match.
 verify() {
     local file="$1" want have
@@ -79,12 +86,7 @@ elif [[ ! -f "$qt/.zel-complete" ]]; then
     "$root/scripts/build-windows-qt.sh" "$third" "$qt"
 fi
 
-# The programs, then the zip and the installer. Old packages go first, so only what this run
-# made is ever left in build/windows/.
-version=$(sed -n 's/^project(ZelVavod VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-zip="$out/zel-vavod-$version-win64.zip"
-setup="$out/zel-vavod-$version-win64-setup.exe"
-rm -f "$zip" "$setup"
+# The programs, then the zip and the installer.
 cmake -S "$root" -B "$out/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCMAKE_PREFIX_PATH="$qt" \
