@@ -255,6 +255,7 @@ int WinMain(int argc, char** argv) {
     where.configHome = Env("XDG_CONFIG_HOME");
     where.home = Env("HOME");
     where.documentsDir = DocumentsDir();
+    where.exeDirWritable = DirectoryWritable(exeDir);
     const Places places = ChoosePlaces(where);
     SetProjectDir(places.dialogDir.c_str());
     GetProjectDir(proj_dir);

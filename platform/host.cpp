@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <ctime>
 #include <memory>
@@ -46,6 +47,12 @@ std::string DocumentsDir() {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
         .toLocal8Bit()
         .toStdString();
+}
+
+bool DirectoryWritable(const std::string& dir) {
+    QTemporaryFile probe(QString::fromLocal8Bit(dir.c_str()) +
+                         QStringLiteral("/.zel-write-XXXXXX"));
+    return probe.open(); // removed when it goes out of scope
 }
 
 double ProcessCpuSeconds() {
