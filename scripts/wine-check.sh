@@ -148,6 +148,22 @@ check "scope: 20 rows" "rows=20" "rows=$rows"
 r=$(win zel-vavod-cli.exe flash --port 7 --cha 'Z:'"${work//\//\\}"'\cal-a.dat' --json)
 check "flash --cha FILE" '"ok":true' "$r"
 
+check "history in %APPDATA%\\zel-vavod" "history.json" \
+    "$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Roaming/zel-vavod/*' -name history.json 2>/dev/null)"
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) ends an endless scope the
+# tool's own way: the rows so far, the summary, exit 0.
+wine zel-vavod-cli.exe scope --port 7 >"$work/scope.out" 2>&1 &
+scope=$!
+for _ in $(seq 100); do
+    [[ $(grep -c '^[0-9.]*,' "$work/scope.out" 2>/dev/null) -ge 5 ]] && break
+    sleep 0.1
+done
+kill -INT "$scope" 2>/dev/null || true
+rc=0
+wait "$scope" || rc=$?
+check "Ctrl-C ends scope with its summary" "samples in" "$(tr -d '\r' <"$work/scope.out")"
+check "Ctrl-C: exit 0" "exit 0" "exit $rc"
+
 echo "wine-check: command line over tcp://"
 start_sim tcp --tcp 127.0.0.1:0 --firmware "V2.0-T"
 r=$(win zel-vavod-cli.exe info --com 1="$tcp" --port 1 --json)
