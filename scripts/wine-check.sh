@@ -112,7 +112,10 @@ start_sim() {
 
 # The sensor on a pseudo-terminal, mapped to COM7; Wine reads its port map at start.
 start_sim pty --hw 400 --firmware "V2.0-W" --state "$work/sensor.state"
-wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
+# COM12 too (reached as \\.\COM12) and COM200, for the port numbers past 9 and the names past 255.
+for com in COM7 COM12 COM200; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v $com /t REG_SZ /d "$pty" /f >/dev/null 2>&1
+done
 wineserver -k
 
 echo "wine-check: command line on COM7 (the simulator's $pty)"
@@ -185,9 +188,19 @@ winsim=$(grep -m1 '^tcp://' "$simlog" | tr -d '\r' || true)
 r=$(win zel-vavod-cli.exe info --com 1="$winsim" --port 1 --json)
 check "info against zel-sensor-sim.exe ($winsim)" '"firmware":"V2.0-S"' "$r"
 
-echo "wine-check: bad ports"
+echo "wine-check: port numbers and names"
 r=$(win zel-vavod-cli.exe info --port 12)
-check "a COM port that does not exist" "COM12" "$r"
+check "info --port 12 opens \\\\.\\COM12" 'COM12 \\.\COM12' "$r"
+check "info --port 12 answers" "Line Ok!" "$r"
+r=$(win zel-vavod-cli.exe info --com 5=COM200 --port 5)
+check "info --com 5=COM200" "Line Ok!" "$r"
+r=$(win zel-vavod-cli.exe info --simulate --port 1)
+check "info --simulate (zel-sensor-sim.exe on a local TCP port)" "tcp://127.0.0.1:" "$r"
+
+echo "wine-check: bad ports"
+r=$(win zel-vavod-cli.exe info --port 13)
+check "a COM port that does not exist: named, with its cause" "No serial port found: COM13 \\\\.\\COM13: no such device" "$r"
+check "a COM port that does not exist: exit 1" "[exit 1]" "$r"
 
 echo "wine-check: the window on Xvfb"
 echo 7 >comport.cfg
