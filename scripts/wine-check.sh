@@ -178,8 +178,10 @@ echo "wine-check: the Windows simulator (TCP)"
 r=$(win zel-sensor-sim.exe --link x 2>&1)
 check "zel-sensor-sim.exe without --tcp says what it serves" "TCP port only" "$r"
 simlog="$work/winsim.out"
-wine zel-sensor-sim.exe --tcp 127.0.0.1:0 --firmware "V2.0-S" >"$simlog" 2>&1 &
-pids+=($!)
+wine zel-sensor-sim.exe --tcp 127.0.0.1:0 --firmware "V2.0-S" \
+    --state 'Z:'"${work//\//\\}"'\winsim.state' >"$simlog" 2>&1 &
+winsim_pid=$!
+pids+=($winsim_pid)
 for _ in $(seq 200); do
     grep -q '^tcp://' "$simlog" 2>/dev/null && break
     sleep 0.05
@@ -187,6 +189,11 @@ done
 winsim=$(grep -m1 '^tcp://' "$simlog" | tr -d '\r' || true)
 r=$(win zel-vavod-cli.exe info --com 1="$winsim" --port 1 --json)
 check "info against zel-sensor-sim.exe ($winsim)" '"firmware":"V2.0-S"' "$r"
+kill -INT "$winsim_pid" 2>/dev/null || true
+rc=0
+wait "$winsim_pid" || rc=$?
+check "Ctrl-C ends zel-sensor-sim.exe, exit 0, its state saved" "exit 0 saved" \
+    "exit $rc $([[ -s "$work/winsim.state" ]] && echo saved)"
 
 echo "wine-check: port numbers and names"
 r=$(win zel-vavod-cli.exe info --port 12)
