@@ -21,6 +21,9 @@ void InitVars();
 // Benchmarks' hook: with ZEL_AUTORUN=SECONDS set, streams the scope that long once the window is
 // up, prints the run's figures on stderr and closes the window (see autorun.cpp).
 void StartAutorunIfAsked();
+// One line on stderr with what the main panel shows: the status line and the parameter
+// fields' values, for unattended checks of a start (ZEL_STARTUP_REPORT).
+void ReportShownValues();
 ZEL_CALLBACK(CC_PANEL);
 ZEL_CALLBACK(CC_Timer50ms);
 ZEL_CALLBACK(CC_DropDCom);

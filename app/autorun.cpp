@@ -67,3 +67,22 @@ void StartAutorunIfAsked() {
         SetPeriodicCall(0.001, &PressRun);
     }
 }
+
+void ReportShownValues() {
+    static constexpr struct {
+        int control;
+        const char* name;
+    } kFields[] = {{MAIN_SETTING0, "setting0"}, {MAIN_REFA, "refA"},
+                   {MAIN_REFB, "refB"},         {MAIN_TOLA, "tolA"},
+                   {MAIN_TOLB, "tolB"},         {MAIN_SETTING5, "setting5"},
+                   {MAIN_SETTING8, "setting8"}, {MAIN_SETTING9, "setting9"}};
+    char status[256] = {};
+    GetCtrlVal(pA, MAIN_STATUS, status, sizeof status);
+    std::string fields;
+    for (const auto& f : kFields) {
+        int value = 0;
+        GetCtrlVal(pA, f.control, &value);
+        fields += std::string(fields.empty() ? "" : " ") + f.name + "=" + std::to_string(value);
+    }
+    std::fprintf(stderr, "zel-vavod: shown: status \"%s\"; %s\n", status, fields.c_str());
+}

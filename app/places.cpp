@@ -38,7 +38,13 @@ Places ChoosePlaces(const PlaceInputs& in) {
     const bool installed =
         !IsFile(in.exeDir + "/" + kPanelFile) && IsFile(ShareDir(in.exeDir) + "/" + kPanelFile);
     if (!installed) {
-        return {in.exeDir + portName, in.exeDir};
+        // A folder the user may not write (a Windows program under Program Files) is no place
+        // to save parameter files in.
+        const std::string dialogs = in.exeDirWritable        ? in.exeDir
+                                    : IsDir(in.documentsDir) ? in.documentsDir
+                                    : IsDir(in.home)         ? in.home
+                                                             : in.exeDir;
+        return {in.exeDir + portName, dialogs};
     }
 
     // XDG: a relative XDG_CONFIG_HOME is invalid and ignored.

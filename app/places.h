@@ -18,6 +18,7 @@ struct PlaceInputs {
     std::string home;         // $HOME; empty when unset
     std::string documentsDir; // the user's documents directory; empty when unknown
     std::string systemConfigDir = "/etc/zel-vavod";
+    bool exeDirWritable = true; // false: a folder the user may not write (C:\Program Files)
 };
 
 struct Places {
@@ -26,8 +27,9 @@ struct Places {
 };
 
 // A build tree (the panel file beside the executable) keeps everything in the executable's
-// directory. An installed program reads the user's port file, else the system-wide one, and
-// opens dialogs in the user's documents. --dir overrides both.
+// directory; so does a Windows folder, except that dialogs open in the documents when the user
+// may not write there. An installed program reads the user's port file, else the system-wide one,
+// and opens dialogs in the user's documents. --dir overrides both.
 Places ChoosePlaces(const PlaceInputs& in);
 
 // Port file: the port number it holds, or 1 when it is missing, unreadable or above 255.

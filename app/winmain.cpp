@@ -73,7 +73,11 @@ const char* UsageText() {
            "  --sim-args \"...\"   further options for the simulated sensor\n"
            "  --trace FILE       write every frame sent and received to FILE, one line each\n"
            "  --help             this text\n"
-           "  --version          the program's version\n";
+           "  --version          the program's version\n"
+           "\n"
+           "Qt's own options are taken too: -platform NAME[:OPTIONS], -style NAME,\n"
+           "-stylesheet FILE, -reverse, -qwindowgeometry WxH+X+Y, -qwindowtitle TEXT, ...\n"
+           "(under Wine: -platform windows:fontengine=freetype draws the fields' text)\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
@@ -176,9 +180,19 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& error) {
 }
 
 int WinMain(int argc, char** argv) {
+    // Qt's own options go to the application object, the rest to the program's parser. Kept
+    // for the whole run: the application object holds on to its argv.
+    static SplitArgv words;
+    std::string offending;
+    if (!TakeQtOptions(argc, argv, words, offending)) {
+        std::fprintf(stderr, "zel-vavod: %s needs a value\n", Shown(offending).c_str());
+        return 2;
+    }
+    const int qtArgc = static_cast<int>(words.qt.size());
+    words.qt.push_back(nullptr);
     Options opts;
     std::string error;
-    if (!ParseOptions(argc, argv, opts, error)) {
+    if (!ParseOptions(static_cast<int>(words.rest.size()), words.rest.data(), opts, error)) {
         std::fprintf(stderr, "zel-vavod: %s\n", error.c_str());
         return 2;
     }
@@ -191,16 +205,20 @@ int WinMain(int argc, char** argv) {
         return 0;
     }
     if (!opts.htmlIn.empty()) {
-        return ConvertHtmlFileToPdf(argc, argv, opts.htmlIn, opts.pdfOut);
+        return ConvertHtmlFileToPdf(qtArgc, words.qt.data(), opts.htmlIn, opts.pdfOut);
     }
-    if (!DisplayAvailable()) {
+    // -platform names where the window goes (offscreen, vnc, ...): no display needed then.
+    const bool platformGiven = std::any_of(words.qt.begin() + 1, words.qt.end(), [](char* w) {
+        return w && (std::strcmp(w, "-platform") == 0 || std::strcmp(w, "--platform") == 0);
+    });
+    if (!platformGiven && !DisplayAvailable()) {
         std::fprintf(stderr, "zel-vavod: no display found; run it in a desktop session, or "
                              "headless as: xvfb-run -a zel-vavod\n");
         return -1;
     }
 
     const double launched = Timer();
-    if (InitCVIRTE(argc, argv) == 0) {
+    if (InitCVIRTE(qtArgc, words.qt.data()) == 0) {
         return -1;
     }
     std::string exeDir = GetExecutableDir();
@@ -237,6 +255,7 @@ int WinMain(int argc, char** argv) {
     where.configHome = Env("XDG_CONFIG_HOME");
     where.home = Env("HOME");
     where.documentsDir = DocumentsDir();
+    where.exeDirWritable = DirectoryWritable(exeDir);
     const Places places = ChoosePlaces(where);
     SetProjectDir(places.dialogDir.c_str());
     GetProjectDir(proj_dir);
@@ -292,6 +311,7 @@ int WinMain(int argc, char** argv) {
                 .count();
         std::fprintf(stderr, "zel-vavod: main window shown after %.3f s (steady clock %.6f)\n",
                      Timer() - launched, steady);
+        ReportShownValues();
         if (std::strcmp(report, "exit") == 0) {
             CC_PANEL(pA, 0, EVENT_CLOSE, nullptr, 0, 0);
         }

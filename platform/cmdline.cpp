@@ -78,3 +78,92 @@ CommandLineError SplitCommandLine(int argc, char** argv,
     }
     return CommandLineError::None;
 }
+
+namespace {
+// QGuiApplication's and QApplication's options, and the X11 ones the xcb platform reads. Qt
+// takes a value as the next word; -style and -stylesheet also after '=', -qmljsdebugger only so.
+enum class QtValue { None, Next, NextOrInline, Inline };
+struct QtOption {
+    const char* name;
+    QtValue value;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", QtValue::Next},
+    {"platformpluginpath", QtValue::Next},
+    {"platformtheme", QtValue::Next},
+    {"plugin", QtValue::Next},
+    {"qwindowgeometry", QtValue::Next},
+    {"qwindowtitle", QtValue::Next},
+    {"qwindowicon", QtValue::Next},
+    {"session", QtValue::Next},
+    {"display", QtValue::Next},
+    {"geometry", QtValue::Next},
+    {"title", QtValue::Next},
+    {"name", QtValue::Next},
+    {"visual", QtValue::Next},
+    {"style", QtValue::NextOrInline},
+    {"stylesheet", QtValue::NextOrInline},
+    {"qmljsdebugger", QtValue::Inline},
+    {"reverse", QtValue::None},
+    {"widgetcount", QtValue::None},
+    {"nograb", QtValue::None},
+    {"dograb", QtValue::None},
+    {"sync", QtValue::None},
+    {"testability", QtValue::None},
+};
+} // namespace
+
+bool TakeQtOptions(int argc, char** argv, SplitArgv& out, std::string& offending) {
+    out = {};
+    if (argc <= 0 || !argv) {
+        return true;
+    }
+    out.qt.push_back(argv[0]);
+    out.rest.push_back(argv[0]);
+    bool ended = false; // after "--" every word is the program's
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i] ? argv[i] : "";
+        if (ended || word.size() < 2 || word[0] != '-') {
+            out.rest.push_back(argv[i]);
+            continue;
+        }
+        if (word == "--") {
+            ended = true;
+            out.rest.push_back(argv[i]);
+            continue;
+        }
+        std::string bare = word.substr(word[1] == '-' ? 2 : 1);
+        const std::size_t eq = bare.find('=');
+        const bool inlineValue = eq != std::string::npos;
+        if (inlineValue) {
+            bare.resize(eq);
+        }
+        const QtOption* match = nullptr;
+        for (const QtOption& o : kQtOptions) {
+            if (bare == o.name) {
+                match = &o;
+            }
+        }
+        // A form Qt does not take (-platform=x, -reverse=1, -qmljsdebugger x) stays the
+        // program's, which refuses it in its own words.
+        const bool needsNext =
+            match && !inlineValue &&
+            (match->value == QtValue::Next || match->value == QtValue::NextOrInline);
+        const bool taken = match && (inlineValue ? match->value == QtValue::NextOrInline ||
+                                                       match->value == QtValue::Inline
+                                                 : match->value != QtValue::Inline);
+        if (!taken) {
+            out.rest.push_back(argv[i]);
+            continue;
+        }
+        out.qt.push_back(argv[i]);
+        if (needsNext) {
+            if (i + 1 >= argc) {
+                offending = word;
+                return false;
+            }
+            out.qt.push_back(argv[++i]);
+        }
+    }
+    return true;
+}

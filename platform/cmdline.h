@@ -25,3 +25,14 @@ enum class CommandLineError { None, UnknownOption, MissingValue };
 CommandLineError SplitCommandLine(int argc, char** argv,
                                   const std::vector<CommandLineOption>& declared, CommandLine& out,
                                   std::string& offending);
+
+// Qt's own options, which every Qt window program accepts (-platform, -style, -stylesheet,
+// -reverse, ...; with one dash or two, a value as the next word or after '='), taken out of
+// argv before the program reads its own: `qt` gets argv[0] and them, for the application
+// object; `rest` gets argv[0] and every other word, in order. Words after "--" are never Qt's.
+// False, with the option in `offending`, when a Qt option that takes a value ends the line.
+struct SplitArgv {
+    std::vector<char*> qt;
+    std::vector<char*> rest;
+};
+bool TakeQtOptions(int argc, char** argv, SplitArgv& out, std::string& offending);

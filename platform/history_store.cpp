@@ -323,7 +323,15 @@ bool Lock(QLockFile& lock, const std::string& path, HistoryFile& h) {
 } // namespace
 
 std::string HistoryFilePath() {
+#ifdef Q_OS_WIN
+    // Windows keeps a user's own data in the roaming profile, %APPDATA%.
+    QString base = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    if (base.isEmpty()) {
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    }
+#else
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#endif
     if (base.isEmpty()) {
         return "history.json";
     }

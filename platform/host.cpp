@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <ctime>
 #include <memory>
@@ -13,10 +14,6 @@
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
 #endif
 
 namespace {
@@ -52,6 +49,12 @@ std::string DocumentsDir() {
         .toStdString();
 }
 
+bool DirectoryWritable(const std::string& dir) {
+    QTemporaryFile probe(QString::fromLocal8Bit(dir.c_str()) +
+                         QStringLiteral("/.zel-write-XXXXXX"));
+    return probe.open(); // removed when it goes out of scope
+}
+
 double ProcessCpuSeconds() {
 #ifdef _WIN32
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
@@ -80,6 +83,12 @@ std::string StartSimulator(const std::string& program, const std::vector<std::st
     for (const auto& a : args) {
         list << QString::fromLocal8Bit(a.c_str());
     }
+#ifdef Q_OS_WIN
+    // On Windows the simulator serves a TCP port: a free one on this machine unless asked.
+    if (!list.contains(QStringLiteral("--tcp"))) {
+        list << QStringLiteral("--tcp") << QStringLiteral("127.0.0.1:0");
+    }
+#endif
     g_sim->setProcessChannelMode(QProcess::ForwardedErrorChannel);
 #ifdef Q_OS_LINUX
     // The simulator goes when the program goes, even when the program is killed.
@@ -191,45 +200,4 @@ std::vector<std::string> SplitArgs(const std::string& text, bool& ok) {
         out.push_back(cur);
     }
     return out;
-}
-
-#ifdef Q_OS_LINUX
-namespace {
-int g_sigFds[2] = {-1, -1};
-volatile sig_atomic_t g_signals = 0;
-void OnSignal(int) {
-    // The first asks the program to end after what it is doing; a second ends it at once.
-    if (g_signals != 0) {
-        ::_exit(130);
-    }
-    g_signals = 1;
-    char c = 1;
-    ssize_t n = ::write(g_sigFds[1], &c, 1);
-    (void)n;
-}
-} // namespace
-#endif
-
-void InstallTerminationHandler(void (*handler)()) {
-#ifdef Q_OS_LINUX
-    if (g_sigFds[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_sigFds) != 0) {
-        return;
-    }
-    auto* notifier =
-        new QSocketNotifier(g_sigFds[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, [handler] {
-        char buf[16];
-        ssize_t n = ::read(g_sigFds[0], buf, sizeof buf);
-        (void)n;
-        handler();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-#else
-    (void)handler;
-#endif
 }

@@ -17,6 +17,9 @@ std::string GetExecutableDir();
 bool DisplayAvailable();
 // The user's documents directory as the desktop names it (XDG user dirs); it may not exist.
 std::string DocumentsDir();
+// Whether this user may create files in `dir` (tried with an exclusive temporary file of our
+// own, removed at once: on Windows a folder's attributes do not tell).
+bool DirectoryWritable(const std::string& dir);
 
 // Starts `program` with `args`, reads the first line it prints (the simulator's device path)
 // within `timeoutSeconds`. Returns the line, or an empty string with `error` set.
@@ -37,6 +40,7 @@ std::vector<std::string> SplitArgs(const std::string& text, bool& ok);
 // CPU seconds the whole process (every thread) has used so far.
 double ProcessCpuSeconds();
 
-// SIGINT and SIGTERM run `handler` from the event loop (not from the signal), so the program
-// can close the way the operator would. A second signal ends the program at once (exit 130).
+// SIGINT and SIGTERM (on Windows: Ctrl-C, Ctrl-Break, the console closing) run `handler` from
+// the event loop (not from the signal), so the program can close the way the operator would.
+// A second signal ends the program at once (exit 130).
 void InstallTerminationHandler(void (*handler)());

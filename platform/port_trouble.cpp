@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QtGlobal>
 
+#include <cctype>
+
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <climits>
@@ -152,11 +154,27 @@ std::string DescribeOpenTrouble(const std::string& device,
     }
     return "in use by another program";
 #else
-    (void)present;
-    if (!QFileInfo::exists(QString::fromStdString(device))) {
-        return "no such device";
+    // A COM port is no file: only the system's list of ports can tell that one is missing (an
+    // empty list tells nothing; Wine's is). Otherwise the open error says the rest.
+    const auto bare = [](std::string name) {
+        if (name.rfind("\\\\.\\", 0) == 0) {
+            name.erase(0, 4);
+        }
+        for (char& c : name) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        return name;
+    };
+    std::string list;
+    for (const std::string& p : present) {
+        if (bare(p) == bare(device)) {
+            return {};
+        }
+        if (list.size() < 200) {
+            list += (list.empty() ? "" : ", ") + bare(p);
+        }
     }
-    return {};
+    return list.empty() ? std::string() : "no such device (present: " + list + ")";
 #endif
 }
 

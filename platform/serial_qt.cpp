@@ -1,4 +1,5 @@
 // The system's serial devices, on QSerialPort.
+#include "clock.h"
 #include "internal.h"
 #include "port_trouble.h"
 #include "serial.h"
@@ -40,6 +41,22 @@ int MapOpenError(QSerialPort::SerialPortError e) {
     }
 }
 
+// What the system said when nothing better is known (Windows words a port another process
+// holds as a sharing violation), as one short line.
+std::string OpenErrorInWords(const QSerialPort& qp) {
+    if (qp.error() == QSerialPort::DeviceNotFoundError) {
+        return "no such device";
+    }
+    QString text = qp.errorString().simplified().left(120);
+    while (text.endsWith('.')) {
+        text.chop(1);
+    }
+    if (!text.isEmpty()) {
+        text[0] = text[0].toLower();
+    }
+    return text.toStdString();
+}
+
 class QtSerialBackend final : public SerialBackend {
   public:
     explicit QtSerialBackend(std::string device) : device_(std::move(device)) {}
@@ -60,6 +77,8 @@ class QtSerialBackend final : public SerialBackend {
             trouble_ = DescribeOpenTrouble(device_, platform_internal::PresentSerialPaths());
             if (trouble_.empty() && qp->error() == QSerialPort::PermissionError) {
                 trouble_ = "in use by another program";
+            } else if (trouble_.empty()) {
+                trouble_ = OpenErrorInWords(*qp);
             }
             return MapOpenError(qp->error());
         }
@@ -113,6 +132,7 @@ class QtSerialBackend final : public SerialBackend {
 
     int write(const char* buffer, int count, double timeout, long baudRate) override {
         qint64 n = 0;
+        writtenAt_.start();
 #ifndef _WIN32
         // With nothing of ours still queued, a frame goes straight to the driver. Qt's own path
         // switches its write watcher on and off for every frame, waking the event loop twice.
@@ -193,6 +213,7 @@ class QtSerialBackend final : public SerialBackend {
     }
 
     int bytesWaiting() override {
+        readDriverAgain();
         return static_cast<int>(qp_->bytesAvailable()) + kernelQueued();
     }
 
@@ -200,6 +221,7 @@ class QtSerialBackend final : public SerialBackend {
     // through a wake-up, which the wake threshold holds back until that many wait there: only
     // when the driver holds at least that many does the read not wait on it.
     bool readsAtOnce(int count) override {
+        readDriverAgain();
         const int own = static_cast<int>(qp_->bytesAvailable());
         if (own >= count) {
             return true;
@@ -226,6 +248,22 @@ class QtSerialBackend final : public SerialBackend {
 #endif
         qp_->clear(QSerialPort::Output);
     }
+
+#ifdef _WIN32
+    // While a reply may be on its way, the pump looks at the driver every few milliseconds
+    // instead of trusting the character event alone (see readDriverAgain).
+    bool poll(double) override {
+        readDriverAgain();
+        return false;
+    }
+    double nextDue() const override {
+        constexpr qint64 kAwaitMs = 2000; // longer than any reply wait
+        constexpr double kRecheckSec = 0.005;
+        return qp_ && writtenAt_.isValid() && writtenAt_.elapsed() < kAwaitMs
+                   ? Timer() + kRecheckSec
+                   : SerialBackend::nextDue();
+    }
+#endif
 
     void setHardwareFlowControl(bool on) override {
         qp_->setFlowControl(on ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
@@ -261,6 +299,18 @@ class QtSerialBackend final : public SerialBackend {
     }
 
   private:
+    // Windows: Qt reads the driver when a character event fires. Wine's serial driver (and,
+    // rarely, a real one) can miss the event for bytes that arrive while Qt re-arms its wait;
+    // they would then sit in the driver until more came. Looking past what Qt holds makes Qt
+    // read the driver again, at once and without blocking.
+    void readDriverAgain() {
+#ifdef _WIN32
+        if (qp_ && qp_->isOpen()) {
+            qp_->peek(qp_->bytesAvailable() + 1);
+        }
+#endif
+    }
+
     // Bytes the driver holds that Qt has not read yet.
     int kernelQueued() {
 #ifndef _WIN32
@@ -276,7 +326,8 @@ class QtSerialBackend final : public SerialBackend {
     std::string trouble_; // why the last open failed, in words
     std::unique_ptr<QSerialPort> qp_;
     bool lost_ = false;
-    int wakeThreshold_ = 1; // VMIN as last set
+    int wakeThreshold_ = 1;   // VMIN as last set
+    QElapsedTimer writtenAt_; // the last request went out then
 };
 
 } // namespace

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Compiles every product translation unit for Windows as far as this machine allows: a syntax
 # check (-fsyntax-only) with Debian's MinGW-w64 compiler against the system's Qt 6 headers.
-# Linking and running are out of reach (there are no Windows Qt libraries here).
+# It needs no Qt for Windows, so every test run has it; scripts/windows.sh builds, links and
+# packs the programs for real when Qt for Windows is at hand.
 #
 # The units, their include roots and their -D flags come from the CMake build's
 # compile_commands.json (default build/test), so the check follows the build: a new file is
 # checked as soon as a library lists it, and a folder still sees only the folders below it.
 # Product units are those in app/ link/ params/ scope/ calib/ platform/ core/ cli/ and the
-# simulator's model, engine, options and RFC 2217 server; the test-only platform library
-# (*_testing), tests, benchmarks, fuzzers, the simulator's pty front end and its process
-# helper are left out.
+# simulator's model, engine, options, RFC 2217 server and Windows front end; the test-only
+# platform library (*_testing), tests, benchmarks, fuzzers, the simulator's pty front end and
+# its process helper are left out. A POSIX-only unit (*_posix.cpp) is replaced by its Windows
+# counterpart (*_windows.cpp), as the Windows build does.
 #
 # How the Linux Qt headers are made to read as Windows ones: MinGW-w64 defines _WIN32, and
 # qsystemdetection.h derives Q_OS_WIN and Q_CC_MINGW from it, so every Q_OS_WIN branch in Qt's
@@ -44,19 +46,25 @@ import concurrent.futures, json, os, re, shlex, subprocess, sys, tempfile
 
 root, commands, cxx, jobs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
 folders = ("app", "link", "params", "scope", "calib", "platform", "core", "cli")
-sim_units = {"model.cpp", "engine.cpp", "cli.cpp", "rfc2217.cpp"}
+sim_units = {"model.cpp", "engine.cpp", "cli.cpp", "rfc2217.cpp", "main.cpp"}
 windows = ["-DUNICODE", "-D_UNICODE", "-DWIN32", "-DMINGW_HAS_SECURE_API=1"]
 
 units = {}
 for entry in json.load(open(commands)):
     src = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
     parts = os.path.relpath(src, root).split(os.sep)
+    # The simulator's front end on Windows serves TCP alone: main_windows.cpp, with main.cpp's flags.
+    if parts == ["sim", "main.cpp"]:
+        src = os.path.join(root, "sim", "main_windows.cpp")
     product = len(parts) == 2 and (parts[0] in folders or
                                    (parts[0] == "sim" and parts[1] in sim_units))
     args = shlex.split(entry["command"]) if "command" in entry else entry["arguments"]
     out = args[args.index("-o") + 1] if "-o" in args else ""
     if not product or "_testing.dir" in out or src in units:
         continue
+    # A POSIX-only unit has its Windows counterpart beside it, built in its place there.
+    if src.endswith("_posix.cpp"):
+        src = src[:-len("_posix.cpp")] + "_windows.cpp"
     flags, i = [], 0
     while i < len(args):
         if args[i] in ("-I", "-isystem", "-D"):

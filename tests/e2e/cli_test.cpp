@@ -147,6 +147,34 @@ TEST(Cli, SimulateStartsTheSensorAndStopsItAtExit) {
     std::filesystem::remove_all(dir);
 }
 
+// Qt's own options are Qt's: the window starts with them, wherever they stand among the
+// program's own; a form Qt does not take is refused in the program's words.
+TEST(Cli, QtOwnOptionsAreTakenBeforeTheProgramsOwn) {
+    const std::string dir = MakeTempDir();
+    {
+        std::ofstream qss(dir + "/look.qss");
+        qss << "QLineEdit { color: navy; }\n";
+    }
+    ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    ::setenv("ZEL_STARTUP_REPORT", "exit", 1);
+    ProgramRun run =
+        RunProgram({ZEL_VAVOD_EXE, "-platform", "offscreen", "--dir", dir, "-reverse", "-style",
+                    "Fusion", "--stylesheet=" + dir + "/look.qss", "-qwindowtitle", "Bench 2",
+                    "--simulate", "--sim-args", "--baud 0 --latency 0"});
+    ::unsetenv("ZEL_STARTUP_REPORT");
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("main window shown"), std::string::npos) << run.err;
+
+    ProgramRun bare = RunProgram({ZEL_VAVOD_EXE, "--dir", dir, "-platform"});
+    EXPECT_EQ(bare.code, 2);
+    EXPECT_NE(bare.err.find("zel-vavod: -platform needs a value"), std::string::npos) << bare.err;
+    ProgramRun glued = RunProgram({ZEL_VAVOD_EXE, "-platform=offscreen"});
+    EXPECT_EQ(glued.code, 2);
+    EXPECT_NE(glued.err.find("unknown option -platform"), std::string::npos) << glued.err;
+    std::filesystem::remove_all(dir);
+}
+
 // The sets got during start-up are recorded once the window is up: they wait for it, and a
 // close right after it showed still finds them written.
 TEST(Cli, StartupSetsReachTheHistoryWhenTheWindowIsUp) {

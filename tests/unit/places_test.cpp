@@ -61,6 +61,19 @@ TEST_F(PlacesTest, BuildTreeKeepsEverythingBesideTheExecutable) {
     EXPECT_EQ(FindResource(build, "ZEL-A-RadovU20.ui"), build + "/ZEL-A-RadovU20.ui");
 }
 
+// A Windows program keeps everything in its folder; under Program Files, where the user may
+// not write, its dialogs open in the documents (else home) so a save can succeed.
+TEST_F(PlacesTest, AFolderTheUserMayNotWriteOpensDialogsInTheDocuments) {
+    PlaceInputs in = inputs(build);
+    in.exeDirWritable = false;
+    EXPECT_EQ(ChoosePlaces(in).portFile, build + "/comport.cfg");
+    EXPECT_EQ(ChoosePlaces(in).dialogDir, home);
+    fs::create_directories(home + "/Documents");
+    EXPECT_EQ(ChoosePlaces(in).dialogDir, home + "/Documents");
+    in.dirOption = root.string();
+    EXPECT_EQ(ChoosePlaces(in).dialogDir, root.string());
+}
+
 TEST_F(PlacesTest, InstalledReadsTheUsersPortFileFirst) {
     EXPECT_EQ(FindResource(bin, "ZEL-A-RadovU20.ui"),
               bin + "/../share/zel-vavod/ZEL-A-RadovU20.ui");
