@@ -221,3 +221,40 @@ TEST_F(SensorVariantTest, TheCommandLineToolTakesEveryValidReply) {
 }
 
 } // namespace
+
+namespace {
+// Unplugged, power-cycled with another Reference CHB in its EEPROM, plugged back on the same
+// path: the window reads the set again, shows the sensor's new value where the operator left
+// the panel alone and keeps the edit that was not sent.
+TEST_F(SensorVariantTest, APowerCycledSensorIsReadAgainWhenItComesBack) {
+    const std::string link = tempDir + "/sensor";
+    startSim({"--unplug-after", "6", "--link", link, "--latency", "0"});
+    BindComPort(1, link);
+    InitRS232(1);
+    ASSERT_EQ(status(), "V2.0");
+    SetCtrlVal(pA, MAIN_REFA, static_cast<unsigned short>(555));
+    RefreshUnsentMarks();
+    CheckComLine(1); // the sixth request: the line drops after its reply
+    auto pumpUntil = [](double limit, auto done) {
+        const double end = Timer() + limit;
+        while (Timer() < end && !done()) {
+            ProcessSystemEvents();
+        }
+    };
+    pumpUntil(3.0, [] { return PortLost(); });
+    ASSERT_TRUE(PortLost());
+    EXPECT_EQ(sim->wait(5), 0);
+    zelsim::SimProcess again(ZEL_SIM_EXE, {"--link", link, "--eeprom-word", "2=733"});
+    ASSERT_TRUE(again.ok());
+    pumpUntil(4.0, [] { return !PortLost() && std::string(szStatus).rfind("COM1 back", 0) == 0; });
+    EXPECT_EQ(status(), "COM1 back: the sensor's set changed (1 word); 1 unsent edit kept");
+    unsigned short refA = 0, refB = 0;
+    GetCtrlVal(pA, MAIN_REFA, &refA);
+    GetCtrlVal(pA, MAIN_REFB, &refB);
+    EXPECT_EQ(refA, 555);
+    EXPECT_EQ(refB, 733);
+    CloseCom(1);
+    again.signal(SIGTERM);
+    EXPECT_EQ(again.wait(5), 0);
+}
+} // namespace
