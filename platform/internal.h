@@ -14,6 +14,10 @@ bool SerialPoll();
 double SerialNextDue();
 // Marks that something happened, so the pump does not block in this pass.
 void NoteActivity();
+// Seconds on a monotonic clock that no test replaces (network time-outs are real time).
+double SteadyNow();
+// "1.5 s": a duration as a message names it.
+std::string SecondsText(double seconds);
 // Closes every open port (run-time shutdown).
 void CloseAllPorts();
 } // namespace platform_internal

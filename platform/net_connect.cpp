@@ -24,17 +24,6 @@ constexpr double kKeptFailureSec = 5.0;
 constexpr double kFirstBackoffSec = 1.0;
 constexpr double kLongestBackoffSec = 16.0;
 
-double Now() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::string Seconds(double s) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g s", s);
-    return text;
-}
-
 std::string Clean(const QString& text) {
     return CleanName(text.toStdString());
 }
@@ -64,7 +53,7 @@ struct Attempt {
         }
         reason = std::move(why);
         state = State::Failed;
-        finished = Now();
+        finished = SteadyNow();
     }
 
     void connectNext() {
@@ -87,7 +76,7 @@ struct Attempt {
     }
 
     void start() {
-        deadline = Now() + limit;
+        deadline = SteadyNow() + limit;
         if (QHostAddress literal; literal.setAddress(QString::fromStdString(host))) {
             addresses = {host};
             connectNext();
@@ -103,7 +92,7 @@ struct Attempt {
     }
 
     void step() {
-        const double now = Now();
+        const double now = SteadyNow();
         if (state == State::Looking) {
             if (lookup->done()) {
                 addresses = lookup->addresses();
@@ -112,7 +101,7 @@ struct Attempt {
                 connectNext();
             } else if (now >= deadline) {
                 lookup.reset(); // the lookup's thread ends on its own; its answer is not needed
-                fail("no answer from the name server within " + Seconds(limit));
+                fail("no answer from the name server within " + SecondsText(limit));
             }
             return;
         }
@@ -134,7 +123,7 @@ struct Attempt {
             return;
         default:
             if (now >= deadline) {
-                fail("no connection within " + Seconds(limit));
+                fail("no connection within " + SecondsText(limit));
             }
             return;
         }
@@ -164,7 +153,7 @@ std::string Key(const std::string& host, int port) {
 
 // Drops kept connections nobody took and connections the server closed meanwhile.
 void Sweep() {
-    const double now = Now();
+    const double now = SteadyNow();
     auto& attempts = S().attempts;
     for (auto it = attempts.begin(); it != attempts.end();) {
         Attempt& a = *it->second;
@@ -188,6 +177,17 @@ std::shared_ptr<Attempt> Begin(const std::string& host, int port, double limit, 
 }
 
 } // namespace
+
+double SteadyNow() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string SecondsText(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", s);
+    return text;
+}
 
 NetConnection NetConnect(const std::string& host, int port, double limit) {
     Sweep();
@@ -263,12 +263,12 @@ bool NetReachable(const std::string& host, int port, double limit) {
         }
         if (a.state == Attempt::State::Failed) {
             attempts.erase(it);
-            b.nextTry = Now() + b.wait;
+            b.nextTry = SteadyNow() + b.wait;
             b.wait = std::min(kLongestBackoffSec, b.wait * 2);
         }
         return false;
     }
-    if (Now() >= b.nextTry) {
+    if (SteadyNow() >= b.nextTry) {
         attempts[key] = Begin(host, port, limit, true);
     }
     return false;

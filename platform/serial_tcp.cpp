@@ -112,17 +112,6 @@ int Milliseconds(double seconds) {
     return static_cast<int>(seconds * 1000.0);
 }
 
-double SteadyNow() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::string Seconds(double s) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g s", s);
-    return text;
-}
-
 std::string Bytes(std::initializer_list<unsigned char> bytes) {
     std::string b;
     for (unsigned char c : bytes) {
@@ -200,7 +189,7 @@ class TcpSerialBackend final : public SerialBackend {
 
     bool lost() const override {
         return lost_ || !sock_ || sock_->state() != QAbstractSocket::ConnectedState ||
-               (backlogSince_ > 0 && SteadyNow() - backlogSince_ > timeout_);
+               (backlogSince_ > 0 && platform_internal::SteadyNow() - backlogSince_ > timeout_);
     }
 
     std::string failureReason() const override {
@@ -213,7 +202,8 @@ class TcpSerialBackend final : public SerialBackend {
         if (codec_.broken()) {
             return codec_.brokenReason();
         }
-        if (backlogLost_ || (backlogSince_ > 0 && SteadyNow() - backlogSince_ > timeout_)) {
+        if (backlogLost_ ||
+            (backlogSince_ > 0 && platform_internal::SteadyNow() - backlogSince_ > timeout_)) {
             return "the server does not take what is sent";
         }
         return {};
@@ -313,7 +303,7 @@ class TcpSerialBackend final : public SerialBackend {
         codec_.askOption(kDo, kOptSuppressGoAhead);
         sendOutgoing();
 
-        const double deadline = SteadyNow() + kNetNegotiationTimeoutSec;
+        const double deadline = platform_internal::SteadyNow() + kNetNegotiationTimeoutSec;
         for (;;) {
             drain();
             if (codec_.broken()) {
@@ -338,9 +328,9 @@ class TcpSerialBackend final : public SerialBackend {
                 reason_ = "the server does not take what is sent";
                 return false;
             }
-            if (SteadyNow() >= deadline) {
+            if (platform_internal::SteadyNow() >= deadline) {
                 reason_ = "no answer to the RFC 2217 negotiation within " +
-                          Seconds(kNetNegotiationTimeoutSec);
+                          platform_internal::SecondsText(kNetNegotiationTimeoutSec);
                 return false;
             }
             ProcessSystemEventsUntil(Timer() + 0.01);
@@ -410,7 +400,7 @@ class TcpSerialBackend final : public SerialBackend {
         if (backlog == 0) {
             backlogSince_ = 0;
         } else if (backlogSince_ == 0) {
-            backlogSince_ = SteadyNow();
+            backlogSince_ = platform_internal::SteadyNow();
         }
         if (backlog > kMaxWriteBacklogBytes && !lost_) {
             lost_ = true;

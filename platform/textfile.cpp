@@ -81,6 +81,21 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, std::string
 }
 #else
 namespace {
+// All of `data` to `fd`, through interrupted and partial writes; false with errno set.
+bool WriteAll(int fd, std::string_view data) {
+    for (std::size_t done = 0; done < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 // The file a path names, following symbolic links (a link that points nowhere yet names the
 // file it would create). Bounded, so a loop of links is refused.
 bool ResolveTarget(std::string path, std::string& out) {
@@ -130,15 +145,8 @@ bool WriteToDevice(const std::string& path, std::string_view data, std::string* 
         return fail("not a regular file", fd);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    for (std::size_t done = 0; done < data.size();) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return fail("cannot write", fd);
-        }
-        done += static_cast<std::size_t>(n);
+    if (!WriteAll(fd, data)) {
+        return fail("cannot write", fd);
     }
     if (::close(fd) != 0) {
         return fail("cannot close");
@@ -194,16 +202,8 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, std::string
     mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, exists ? (old.st_mode & 07777) : (0666 & ~mask));
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return fail("cannot write", fd);
-        }
-        done += static_cast<std::size_t>(n);
+    if (!WriteAll(fd, data)) {
+        return fail("cannot write", fd);
     }
     if (::fsync(fd) != 0) {
         return fail("cannot flush", fd);
