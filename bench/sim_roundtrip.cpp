@@ -1,5 +1,6 @@
-// Round trips through zel-sensor-sim's pseudo-terminal: one 36-byte data request, one
-// 36-byte data reply, unpaced and at 19200 baud. Prints one JSON line per baud rate.
+// Round trips through zel-sensor-sim's pseudo-terminal and its TCP port: one 36-byte data
+// request, one 36-byte data reply, unpaced and at 19200 baud. Prints one JSON line per link and
+// baud rate.
 // Usage: bench_sim_roundtrip [N]   (default 500 unpaced; a fifth of that paced)
 #include "process.h"
 
@@ -11,13 +12,17 @@
 
 namespace {
 
-int runAt(int baud, int n) {
-    zelsim::SimProcess sim(ZEL_SIM_BINARY, {"--baud", std::to_string(baud), "--latency", "0"});
+int runAt(int baud, int n, bool tcp) {
+    std::vector<std::string> args = {"--baud", std::to_string(baud), "--latency", "0"};
+    if (tcp) {
+        args.insert(args.end(), {"--tcp", "127.0.0.1:0"});
+    }
+    zelsim::SimProcess sim(ZEL_SIM_BINARY, args);
     if (!sim.ok()) {
         std::fprintf(stderr, "bench_sim_roundtrip: simulator did not start\n");
         return 1;
     }
-    const int fd = sim.openPort();
+    const int fd = tcp ? zelsim::connectLoopback(sim.ptyPath()) : sim.openPort();
     if (fd < 0) {
         std::fprintf(stderr, "bench_sim_roundtrip: cannot open %s\n", sim.ptyPath().c_str());
         return 1;
@@ -39,9 +44,10 @@ int runAt(int baud, int n) {
     const double total = zelsim::monotonicSeconds() - begin;
     close(fd);
     std::sort(samples.begin(), samples.end());
-    std::printf("{\"bench\":\"sim_roundtrip\",\"baud\":%d,\"n\":%d,\"round_trips_per_s\":%.1f,"
-                "\"median_us\":%.1f}\n",
-                baud, n, n / total, samples[samples.size() / 2] * 1e6);
+    std::printf("{\"bench\":\"sim_roundtrip\",\"link\":\"%s\",\"baud\":%d,\"n\":%d,"
+                "\"round_trips_per_s\":%.1f,\"median_us\":%.1f,\"max_us\":%.1f}\n",
+                tcp ? "tcp" : "pty", baud, n, n / total, samples[samples.size() / 2] * 1e6,
+                samples.back() * 1e6);
     std::fflush(stdout);
     return 0;
 }
@@ -50,5 +56,7 @@ int runAt(int baud, int n) {
 
 int main(int argc, char** argv) {
     const int n = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
-    return runAt(0, n) | runAt(19200, std::max(1, n / 5));
+    const int paced = std::max(1, n / 5);
+    return runAt(0, n, false) | runAt(19200, paced, false) | runAt(0, n, true) |
+           runAt(19200, paced, true);
 }

@@ -1,44 +1,38 @@
-// The port file reader on any content: the port is always 0..255, and a number is read by its
-// value whatever leading zeros or plus sign it carries.
+// The port file reader on any content: the port is always 0..255, and it is the number the
+// file's first word begins with, read by the C library's own conversion rather than by the
+// reader's code: leading zeros and one plus sign change nothing; no digits, or a number above
+// 255, give port 1.
 #include "app/app.h"
 #include "check.h"
 
-#include <string_view>
+#include <cctype>
+#include <charconv>
+#include <string>
 
 namespace {
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// The port the file names: the digits at the start of its first token (after one plus sign);
-// 1 without digits or above 255.
-int ExpectedPort(std::string_view text) {
-    std::size_t start = 0;
-    while (start < text.size() && IsSpace(text[start])) {
-        ++start;
+int ExpectedPort(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) {
+        ++at;
     }
-    std::string_view tok = text.substr(start);
-    if (!tok.empty() && tok[0] == '+') {
-        tok.remove_prefix(1);
+    if (at < text.size() && text[at] == '+') {
+        ++at;
     }
-    std::size_t digits = 0;
-    while (digits < tok.size() && tok[digits] >= '0' && tok[digits] <= '9') {
-        ++digits;
-    }
-    std::uint64_t n = 0;
-    if (digits == 0 || !DecimalValue(tok.substr(0, digits), 255, n)) {
+    unsigned long long value = 0;
+    const char* first = text.data() + at;
+    const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+    if (end == first || ec != std::errc() || value > 255) {
         return 1;
     }
-    return static_cast<int>(n);
+    return static_cast<int>(value);
 }
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static InputFile file;
     file.write(data, size);
-    int port = ReadPortFile(file.path().c_str());
+    const int port = ReadPortFile(file.path().c_str());
     FUZZ_CHECK(port >= 0 && port <= 255);
-    std::string_view text(reinterpret_cast<const char*>(data), size);
-    FUZZ_CHECK(port == ExpectedPort(text));
+    FUZZ_CHECK(port == ExpectedPort(std::string(reinterpret_cast<const char*>(data), size)));
     return 0;
 }

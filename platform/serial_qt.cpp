@@ -231,6 +231,7 @@ class QtSerialBackend final : public SerialBackend {
     }
 
     void flushIn() override {
+        readDriverAgain(); // what the driver holds now is purged below, not delivered later
         qp_->clear(QSerialPort::Input);
         // Qt's own buffer is emptied by clear(); drain what it already pulled in as well.
         qp_->readAll();

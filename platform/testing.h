@@ -73,7 +73,9 @@ struct AccessibleControl {
     std::string objectName, name, description;
     std::vector<std::string> labelledBy; // the labels and group boxes naming it
     std::vector<std::string> actions;
-    bool tabStop = false; // reachable with Tab
+    bool tabStop = false;                    // reachable with Tab
+    std::string group;                       // the group box (or else the panel) it sits in
+    int x = 0, y = 0, width = 0, height = 0; // where it is drawn, in the window
 };
 std::vector<AccessibleControl> AccessibleControls(int panel);
 // Runs a control's accessibility action ("Press", "Toggle", ...) as a screen reader would.
@@ -104,6 +106,9 @@ void TypeText(const std::string& text);
 // The control holding the keyboard focus (0 for none), or its object name.
 int FocusedCtrl(int panel);
 std::string FocusedObjectName();
+// The panel's shown controls that take the focus with Tab, in the order its layouts read: depth
+// first, a grid's and a form's cells row by row, a row's items left to right.
+std::vector<std::string> LayoutReadingOrder(int panel);
 // The mouse wheel turned over the middle of a control, `steps` notches (negative: down).
 void WheelOver(int panel, int control, int steps);
 // Whether a list control's list is open.

@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFormLayout>
+#include <QGridLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QTest>
@@ -346,6 +348,65 @@ int FocusedCtrl(int panel) {
         }
     }
     return 0;
+}
+
+namespace {
+void ReadLayout(QLayout* layout, QWidget* window, std::vector<std::string>& out);
+
+void ReadItem(QLayoutItem* item, QWidget* window, std::vector<std::string>& out) {
+    if (!item) {
+        return;
+    }
+    if (QLayout* inner = item->layout()) {
+        ReadLayout(inner, window, out);
+        return;
+    }
+    QWidget* w = item->widget();
+    if (!w || !w->isVisibleTo(window)) {
+        return;
+    }
+    if ((w->focusPolicy() & Qt::TabFocus) != 0 && w->isEnabled()) {
+        out.push_back(w->objectName().toStdString());
+    }
+    if (w->layout()) {
+        ReadLayout(w->layout(), window, out);
+    }
+}
+
+void ReadLayout(QLayout* layout, QWidget* window, std::vector<std::string>& out) {
+    if (auto* grid = qobject_cast<QGridLayout*>(layout)) {
+        for (int r = 0; r < grid->rowCount(); ++r) {
+            for (int c = 0; c < grid->columnCount(); ++c) {
+                QLayoutItem* item = grid->itemAtPosition(r, c);
+                int row = 0, col = 0, rows = 0, cols = 0;
+                grid->getItemPosition(grid->indexOf(item), &row, &col, &rows, &cols);
+                if (item && row == r && col == c) { // a spanning item is read at its first cell
+                    ReadItem(item, window, out);
+                }
+            }
+        }
+    } else if (auto* form = qobject_cast<QFormLayout*>(layout)) {
+        for (int r = 0; r < form->rowCount(); ++r) {
+            for (auto role :
+                 {QFormLayout::LabelRole, QFormLayout::FieldRole, QFormLayout::SpanningRole}) {
+                ReadItem(form->itemAt(r, role), window, out);
+            }
+        }
+    } else {
+        for (int i = 0; i < layout->count(); ++i) {
+            ReadItem(layout->itemAt(i), window, out);
+        }
+    }
+}
+} // namespace
+
+std::vector<std::string> LayoutReadingOrder(int panel) {
+    std::vector<std::string> out;
+    Panel* p = FindPanel(panel);
+    if (p && p->widget && p->widget->layout()) {
+        ReadLayout(p->widget->layout(), p->widget->window(), out);
+    }
+    return out;
 }
 
 std::string FocusedObjectName() {

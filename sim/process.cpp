@@ -1,11 +1,15 @@
 #include "process.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <stdexcept>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -179,6 +183,29 @@ std::vector<std::uint8_t> readBytes(int fd, std::size_t n, double timeout) {
         got.insert(got.end(), buf, buf + k);
     }
     return got;
+}
+
+int connectLoopback(const std::string& address) {
+    const auto colon = address.rfind(':');
+    int port = 0;
+    try {
+        port = std::stoi(address.substr(colon == std::string::npos ? 0 : colon + 1));
+    } catch (const std::exception&) {
+        return -1;
+    }
+    if (port <= 0 || port > 65535) {
+        return -1;
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 std::array<std::uint8_t, 36> makeFrame(std::uint16_t order, std::uint16_t second,

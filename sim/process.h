@@ -45,6 +45,9 @@ double monotonicSeconds();
 bool writeAll(int fd, const std::uint8_t* data, std::size_t n);
 // Reads until `n` bytes arrived or `timeout` seconds passed; returns what came.
 std::vector<std::uint8_t> readBytes(int fd, std::size_t n, double timeout);
+// Connects to "host:port" on this machine's loopback (the simulator's --tcp address); -1 on
+// failure.
+int connectLoopback(const std::string& address);
 // A command frame: 00 55, order, second word, 15 data words, all big-endian.
 std::array<std::uint8_t, 36> makeFrame(std::uint16_t order, std::uint16_t second = 0,
                                        const std::vector<std::uint16_t>& words = {});

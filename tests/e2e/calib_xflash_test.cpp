@@ -106,13 +106,9 @@ TEST_F(CalibProgrammingE2E, FullProgrammingAt19200MatchesTheFlash) {
     loadA();
     loadB();
     ASSERT_EQ(look_flagA + look_flagB, 2);
-    double t0 = Timer();
+    // How long it takes against the floor of its exchanges and pauses is bench_calib's figure.
     program(1, 1);
-    double took = Timer() - t0;
     EXPECT_EQ(status(), "Writing X-FLASH-PAGE:  9 ... OK!");
-    // 266 exchanges of 37.5 ms and eleven 0.3 s pauses, with a little room.
-    EXPECT_GT(took, 13.2);
-    EXPECT_LT(took, 16.0);
     expectFlash(kBothHeaders, true, true);
 }
 

@@ -6,12 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using simtest::word;
+using zelsim::connectLoopback;
 using zelsim::makeFrame;
 using zelsim::readBytes;
 using zelsim::Rfc2217Server;
@@ -54,21 +52,6 @@ Bytes unescape(const Bytes& in) {
         }
     }
     return out;
-}
-
-// Connects to "tcp://127.0.0.1:PORT" or "rfc2217://127.0.0.1:PORT"; -1 on failure.
-int connectTo(const std::string& address) {
-    const auto colon = address.rfind(':');
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(address.substr(colon + 1))));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 } // namespace
@@ -187,10 +170,10 @@ TEST(SimE2E, TcpServesOneClientAtATimeAtTheLinesPace) {
     ASSERT_EQ(sim.ptyPath().rfind("tcp://127.0.0.1:", 0), 0u) << sim.ptyPath();
     EXPECT_NE(sim.ptyPath(), "tcp://127.0.0.1:0"); // the port actually taken
 
-    const int first = connectTo(sim.ptyPath());
+    const int first = connectLoopback(sim.ptyPath());
     ASSERT_GE(first, 0);
     // A second client is turned away while the first is there.
-    const int second = connectTo(sim.ptyPath());
+    const int second = connectLoopback(sim.ptyPath());
     ASSERT_GE(second, 0);
     EXPECT_TRUE(readBytes(second, 1, 2.0).empty());
     close(second);
@@ -202,13 +185,13 @@ TEST(SimE2E, TcpServesOneClientAtATimeAtTheLinesPace) {
     const double took = zelsim::monotonicSeconds() - t0;
     ASSERT_EQ(reply.size(), 36u);
     EXPECT_EQ(word(reply, 0), 0x00AA);
-    // 72 bytes of 10 bits at 19200 baud each way.
+    // Paced as the line is: 72 bytes of 10 bits at 19200 baud (how fast beyond that is
+    // bench_sim_roundtrip's figure).
     EXPECT_GT(took, 0.036);
-    EXPECT_LT(took, 0.2);
 
     // Once the first has gone, the next one is served.
     close(first);
-    const int next = connectTo(sim.ptyPath());
+    const int next = connectLoopback(sim.ptyPath());
     ASSERT_GE(next, 0);
     ASSERT_TRUE(writeAll(next, f.data(), f.size()));
     const auto again = readBytes(next, 36, 2.0);
@@ -224,7 +207,7 @@ TEST(SimE2E, Rfc2217DoublesIacInBothDirections) {
     SimProcess sim(ZEL_SIM_BINARY, {"--tcp", "127.0.0.1:0", "--rfc2217", "--baud", "0"});
     ASSERT_TRUE(sim.ok());
     ASSERT_EQ(sim.ptyPath().rfind("rfc2217://127.0.0.1:", 0), 0u) << sim.ptyPath();
-    const int fd = connectTo(sim.ptyPath());
+    const int fd = connectLoopback(sim.ptyPath());
     ASSERT_GE(fd, 0);
     Bytes hello{IAC, WILL, CPO};
     const Bytes baud = subneg(1, {0, 0, 0x4B, 0});
@@ -257,7 +240,7 @@ TEST(SimE2E, Rfc2217DoublesIacInBothDirections) {
 TEST(SimE2E, UnplugOverTcpClosesTheConnectionAndExits) {
     SimProcess sim(ZEL_SIM_BINARY, {"--tcp", "127.0.0.1:0", "--unplug-after", "1"});
     ASSERT_TRUE(sim.ok());
-    const int fd = connectTo(sim.ptyPath());
+    const int fd = connectLoopback(sim.ptyPath());
     ASSERT_GE(fd, 0);
     const auto f = makeFrame(5, 0, {0x00AA});
     ASSERT_TRUE(writeAll(fd, f.data(), f.size()));
