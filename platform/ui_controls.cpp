@@ -1,6 +1,7 @@
 // Control values and attributes, run-time controls, ring items and the strip-chart glue.
 #include "stripchart.h"
 #include "ui_internal.h"
+#include "ui_kinds.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -34,36 +35,7 @@ int SetText(Control& c, const QString& text) {
     if (g_textObserver) {
         g_textObserver(c.panel, c.id, text);
     }
-    switch (c.kind) {
-    case Kind::Text: {
-        auto* line = static_cast<QLineEdit*>(c.widget.data());
-        const bool repeated = line->text() == text;
-        line->setText(text);
-        if (line->isReadOnly()) {
-            // A message line: its description is the message, so a screen reader hears each one.
-            DescribeState(c, text);
-            AnnounceText(c, text, repeated);
-        }
-        return 0;
-    }
-    case Kind::TextBox:
-        static_cast<QPlainTextEdit*>(c.widget.data())->setPlainText(text);
-        return 0;
-    case Kind::Label:
-        static_cast<QLabel*>(c.widget.data())->setText(text);
-        return 0;
-    case Kind::Group:
-        static_cast<QGroupBox*>(c.widget.data())->setTitle(text);
-        return 0;
-    case Kind::Button:
-    case Kind::Toggle:
-    case Kind::Radio:
-        static_cast<QAbstractButton*>(c.widget.data())->setText(text);
-        c.widget->setAccessibleName(QString(text).remove('&'));
-        return 0;
-    default:
-        return UIE_NO_CONTROL;
-    }
+    return AdapterOf(c.kind).setText(c, text);
 }
 
 namespace {
@@ -113,9 +85,6 @@ void ShowDueValuesWithFrame() {
     ShowDueValues();
 }
 
-namespace {
-// Holds the value back for the window's next paint; false when the field is not on screen and
-// so takes it now.
 bool DeferToPaint(Control& c, int value) {
     auto* s = static_cast<QSpinBox*>(c.widget.data());
     if (!s->isReadOnly() || !s->isVisible()) {
@@ -142,7 +111,6 @@ bool DeferToPaint(Control& c, int value) {
     }
     return true;
 }
-} // namespace
 
 } // namespace platform_internal
 
@@ -150,85 +118,17 @@ using namespace platform_internal;
 
 int SetCtrlVal(int panel, int control, int value) {
     Control* c = FindCtrl(panel, control);
-    if (!c) {
-        return UIE_NO_CONTROL;
-    }
-    QWidget* w = c->widget;
-    switch (c->kind) {
-    case Kind::Toggle:
-    case Kind::Radio: {
-        // Only the operator's changes are events; the program's own writes stay quiet.
-        QSignalBlocker quiet(w);
-        static_cast<QAbstractButton*>(w)->setChecked(value != 0);
-        return 0;
-    }
-    case Kind::Ring: {
-        auto* r = static_cast<QComboBox*>(w);
-        int idx = r->findData(value);
-        if (idx < 0 && value >= 0 && value < r->count() && !r->itemData(0).isValid()) {
-            idx = value;
-        }
-        if (idx < 0) {
-            return UIE_NO_CONTROL;
-        }
-        r->setCurrentIndex(idx);
-        return 0;
-    }
-    case Kind::Numeric:
-        if (DeferToPaint(*c, value)) {
-            return 0;
-        }
-        c->valueDue = false;
-        static_cast<QSpinBox*>(w)->setValue(value);
-        RememberFieldValue(*c);
-        return 0;
-    case Kind::Real:
-        static_cast<QDoubleSpinBox*>(w)->setValue(value);
-        RememberFieldValue(*c);
-        return 0;
-    case Kind::Led:
-        SetLed(*c, value != 0);
-        return 0;
-    case Kind::Progress:
-        static_cast<QProgressBar*>(w)->setValue(value);
-        return 0;
-    case Kind::Text:
-    case Kind::TextBox:
-    case Kind::Label:
-        return SetText(*c, QString::number(value));
-    default:
-        return UIE_NO_CONTROL;
-    }
+    return c ? AdapterOf(c->kind).setInt(*c, value) : UIE_NO_CONTROL;
 }
 
 int SetCtrlVal(int panel, int control, unsigned value) {
     Control* c = FindCtrl(panel, control);
-    if (c && (c->kind == Kind::Text || c->kind == Kind::TextBox || c->kind == Kind::Label)) {
-        return SetText(*c, QString::number(value));
-    }
-    if (c && c->kind == Kind::Real) {
-        return SetCtrlVal(panel, control, static_cast<double>(value));
-    }
-    return SetCtrlVal(panel, control, static_cast<int>(std::min<unsigned>(value, 0x7FFFFFFF)));
+    return c ? AdapterOf(c->kind).setUnsigned(*c, value) : UIE_NO_CONTROL;
 }
 
 int SetCtrlVal(int panel, int control, double value) {
     Control* c = FindCtrl(panel, control);
-    if (!c) {
-        return UIE_NO_CONTROL;
-    }
-    if (c->kind == Kind::Real) {
-        static_cast<QDoubleSpinBox*>(c->widget.data())->setValue(value);
-        RememberFieldValue(*c);
-        return 0;
-    }
-    if (c->kind == Kind::Text || c->kind == Kind::TextBox || c->kind == Kind::Label) {
-        return SetText(*c, QString::number(value, 'g', 12));
-    }
-    if (!std::isfinite(value)) {
-        return UIE_NO_CONTROL;
-    }
-    return SetCtrlVal(panel, control, static_cast<int>(std::lround(value)));
+    return c ? AdapterOf(c->kind).setReal(*c, value) : UIE_NO_CONTROL;
 }
 
 int SetCtrlVal(int panel, int control, const char* value) {
@@ -241,37 +141,7 @@ int SetCtrlVal(int panel, int control, const char* value) {
 
 int GetCtrlVal(int panel, int control, int* value) {
     Control* c = FindCtrl(panel, control);
-    if (!c || !value) {
-        return UIE_NO_CONTROL;
-    }
-    QWidget* w = c->widget;
-    switch (c->kind) {
-    case Kind::Toggle:
-    case Kind::Radio:
-        *value = static_cast<QAbstractButton*>(w)->isChecked() ? 1 : 0;
-        return 0;
-    case Kind::Ring: {
-        auto* r = static_cast<QComboBox*>(w);
-        QVariant d = r->currentData();
-        *value = d.isValid() ? d.toInt() : r->currentIndex();
-        return 0;
-    }
-    case Kind::Numeric:
-        ShowDueValue(*c);
-        *value = static_cast<QSpinBox*>(w)->value();
-        return 0;
-    case Kind::Real:
-        *value = static_cast<int>(static_cast<QDoubleSpinBox*>(w)->value());
-        return 0;
-    case Kind::Led:
-        *value = c->ledOn ? 1 : 0;
-        return 0;
-    case Kind::Progress:
-        *value = static_cast<QProgressBar*>(w)->value();
-        return 0;
-    default:
-        return UIE_NO_CONTROL;
-    }
+    return c && value && AdapterOf(c->kind).getInt(*c, *value) ? 0 : UIE_NO_CONTROL;
 }
 
 int GetCtrlVal(int panel, int control, unsigned short* value) {
@@ -285,41 +155,13 @@ int GetCtrlVal(int panel, int control, unsigned short* value) {
 
 int GetCtrlVal(int panel, int control, double* value) {
     Control* c = FindCtrl(panel, control);
-    if (!c || !value) {
-        return UIE_NO_CONTROL;
-    }
-    if (c->kind == Kind::Real) {
-        *value = static_cast<QDoubleSpinBox*>(c->widget.data())->value();
-        return 0;
-    }
-    int v = 0;
-    int r = GetCtrlVal(panel, control, &v);
-    if (r == 0) {
-        *value = v;
-    }
-    return r;
+    return c && value && AdapterOf(c->kind).getReal(*c, *value) ? 0 : UIE_NO_CONTROL;
 }
 
 int GetCtrlVal(int panel, int control, char* value, std::size_t size) {
     Control* c = FindCtrl(panel, control);
-    if (!c || !value || size == 0) {
-        return UIE_NO_CONTROL;
-    }
     QString text;
-    switch (c->kind) {
-    case Kind::Text:
-        text = static_cast<QLineEdit*>(c->widget.data())->text();
-        break;
-    case Kind::TextBox:
-        text = static_cast<QPlainTextEdit*>(c->widget.data())->toPlainText();
-        break;
-    case Kind::Label:
-        text = static_cast<QLabel*>(c->widget.data())->text();
-        break;
-    case Kind::Group:
-        text = static_cast<QGroupBox*>(c->widget.data())->title();
-        break;
-    default:
+    if (!c || !value || size == 0 || !AdapterOf(c->kind).getText(*c, text)) {
         return UIE_NO_CONTROL;
     }
     QByteArray bytes = text.toLatin1();
