@@ -3,10 +3,10 @@
 // ZEL_AUTORUN_RECORD=1 switches Record on first; ZEL_AUTORUN_TRAFFIC=1 opens the Traffic view.
 #include "app/app.h"
 #include "core/state.h"
+#include "host/clock.h"
+#include "host/host.h"
 #include "link/link.h"
-#include "platform/clock.h"
-#include "platform/host.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/inspect.h"
 #include "scope/scope.h"
 

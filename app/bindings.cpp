@@ -4,7 +4,7 @@
 #include "calib/calib.h"
 #include "core/panel_ids.h"
 #include "params/params.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/inspect.h"
 #include "scope/record.h"
 #include "scope/scope.h"

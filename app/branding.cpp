@@ -1,6 +1,6 @@
 #include "app/app.h"
 #include "core/state.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 
 #include <string>
 

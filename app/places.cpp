@@ -1,6 +1,6 @@
 #include "app/places.h"
 
-#include "platform/textfile.h"
+#include "store/textfile.h"
 
 #include <filesystem>
 

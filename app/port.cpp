@@ -1,9 +1,9 @@
 #include "app/app.h"
 #include "core/state.h"
 #include "link/link.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "serial/serial.h"
 
 #include <algorithm>
 #include <string>

@@ -6,7 +6,7 @@
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/traffic.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 
 #include <cstdio>
 #include <deque>

@@ -7,10 +7,10 @@
 #include "core/state.h"
 #include "link/frames.h"
 #include "link/link.h"
-#include "platform/serial.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
 #include "process.h"
+#include "runtime/ui.h"
+#include "serial/serial.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <csignal>

@@ -7,7 +7,7 @@
 // Each engine runs in a process of its own; its CPU over the timed window is printed as JSON.
 // Usage: bench_chart_engines [--seconds N] [--runs N] [ENGINE...]
 //   (engines: strip, qtcharts, qcustomplot; default 10 s, 3 runs, every engine built in)
-#include "platform/stripchart.h"
+#include "chart/stripchart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

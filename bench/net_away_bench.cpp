@@ -9,11 +9,11 @@
 #include "app/app.h"
 #include "core/state.h"
 #include "link/link.h"
-#include "platform/serial.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
 #include "process.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "serial/serial.h"
+#include "testkit/testing.h"
 
 #include <QCoreApplication>
 #include <QEvent>

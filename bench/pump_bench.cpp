@@ -1,6 +1,6 @@
 // The event pump while a wait polls with nothing to do: CPU use of the blocking pump against a
 // pump that only runs pending events (what a naive polling loop does).
-#include "platform/ui.h"
+#include "runtime/ui.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -13,12 +13,12 @@
 #include "link/frames.h"
 #include "link/link.h"
 #include "params/record.h"
-#include "platform/serial.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
 #include "process.h"
+#include "runtime/ui.h"
 #include "scope/record.h"
 #include "scope/scope.h"
+#include "serial/serial.h"
+#include "testkit/testing.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,8 +1,8 @@
 #include "calib/calib.h"
 
 #include "core/state.h"
-#include "platform/textfile.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "store/textfile.h"
 
 #include <algorithm>
 #include <cctype>

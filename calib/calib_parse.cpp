@@ -1,6 +1,6 @@
 #include "calib/flash_ops.h"
 
-#include "platform/textfile.h"
+#include "store/textfile.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 #include "calib/flash_ops.h"
 
-#include "platform/clock.h"
-#include "platform/textfile.h"
+#include "host/clock.h"
+#include "store/textfile.h"
 
 #include <algorithm>
 #include <cerrno>

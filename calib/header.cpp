@@ -1,7 +1,7 @@
 #include "calib/calib.h"
 
 #include "core/state.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
 
 std::uint16_t calibration[18] = {};

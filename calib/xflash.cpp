@@ -5,7 +5,7 @@
 #include "link/frames.h"
 #include "link/link.h"
 #include "params/record.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,6 +5,9 @@
 #include "calib/flash_ops.h"
 #include "calib/header_words.h"
 #include "cli/cli.h"
+#include "host/clock.h"
+#include "host/console.h"
+#include "host/host.h"
 #include "link/exchange.h"
 #include "link/sensor.h"
 #include "link/traffic.h"
@@ -12,12 +15,9 @@
 #include "params/block_ops.h"
 #include "params/history.h"
 #include "params/service_report.h"
-#include "platform/clock.h"
-#include "platform/console.h"
-#include "platform/host.h"
-#include "platform/serial.h"
-#include "platform/textfile.h"
 #include "scope/scope_csv.h"
+#include "serial/serial.h"
+#include "store/textfile.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 #include "cli/cli.h"
 
-#include "platform/cmdline.h"
-#include "platform/console.h"
-#include "platform/serial.h"
+#include "host/cmdline.h"
+#include "host/console.h"
+#include "serial/serial.h"
 
 #include <cmath>
 #include <cstdio>

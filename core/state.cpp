@@ -1,7 +1,7 @@
 #include "core/state.h"
 
-#include "platform/textfile.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "store/textfile.h"
 
 int pA = 0;
 int pCalib = 0;

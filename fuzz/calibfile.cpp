@@ -3,7 +3,7 @@
 // refused file loads nothing.
 #include "calib/calib.h"
 #include "check.h"
-#include "platform/testing.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <cmath>

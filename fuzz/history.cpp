@@ -3,7 +3,7 @@
 // is written back into a document that reads the same. Whatever it refuses, a new history
 // goes on above every id the text shows.
 #include "check.h"
-#include "platform/history_store.h"
+#include "store/history_store.h"
 
 #include <string>
 #include <string_view>

@@ -4,7 +4,7 @@
 #include "check.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/testing.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <cstdlib>

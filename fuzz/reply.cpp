@@ -6,14 +6,14 @@
 // Input: [operation] [option] then chunks of [length] [bytes...].
 #include "calib/flash_ops.h"
 #include "check.h"
+#include "host/clock.h"
+#include "host/host.h"
 #include "link/exchange.h"
 #include "link/sensor.h"
 #include "params/block_ops.h"
-#include "platform/clock.h"
-#include "platform/host.h"
-#include "platform/memserial.h"
-#include "platform/serial.h"
-#include "platform/testing.h"
+#include "serial/memserial.h"
+#include "serial/serial.h"
+#include "testkit/testing.h"
 
 #include <QByteArray>
 #include <QtGlobal>

@@ -2,7 +2,7 @@
 // subnegotiation stay within their bounds, a refused option is refused once, what is answered
 // never outgrows what came, and the bytes split at any point decode as they do whole.
 #include "check.h"
-#include "platform/telnet_codec.h"
+#include "serial/telnet_codec.h"
 
 #include <map>
 #include <string>

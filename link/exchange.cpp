@@ -2,8 +2,8 @@
 
 #include "link/framing.h"
 
-#include "platform/clock.h"
-#include "platform/serial.h"
+#include "host/clock.h"
+#include "serial/serial.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,10 +5,10 @@
 #include "params/history.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/port_trouble.h"
-#include "platform/serial.h"
-#include "platform/textfile.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "serial/port_trouble.h"
+#include "serial/serial.h"
+#include "store/textfile.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "link/sensor.h"
 
-#include "platform/clock.h"
-#include "platform/serial.h"
+#include "host/clock.h"
+#include "serial/serial.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "link/traffic.h"
 
+#include "host/clock.h"
 #include "link/exchange.h"
-#include "platform/clock.h"
-#include "platform/textfile.h"
+#include "store/textfile.h"
 
 #include <algorithm>
 #include <cerrno>

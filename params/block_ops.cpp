@@ -1,6 +1,6 @@
 #include "params/block_ops.h"
 
-#include "platform/textfile.h"
+#include "store/textfile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "params/block_ops.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 
 #include <algorithm>
 #include <cstdio>

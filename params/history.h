@@ -3,7 +3,7 @@
 // Headless: the window's routines and the command-line tool record through it alike.
 #pragma once
 
-#include "platform/history_store.h"
+#include "store/history_store.h"
 
 #include <cstdint>
 #include <string>

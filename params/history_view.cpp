@@ -7,10 +7,10 @@
 #include "params/params.h"
 #include "params/record.h"
 #include "params/service_report.h"
-#include "platform/pdf.h"
-#include "platform/serial.h"
-#include "platform/textfile.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "serial/serial.h"
+#include "store/textfile.h"
+#include "views/pdf.h"
 
 #include <algorithm>
 #include <cstdio>

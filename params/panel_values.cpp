@@ -2,7 +2,7 @@
 
 #include "core/state.h"
 #include "params/record.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,8 +3,8 @@
 
 #include "core/state.h"
 #include "params/record.h"
-#include "platform/textfile.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "store/textfile.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "link/link.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
 
 #include <algorithm>

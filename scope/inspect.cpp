@@ -1,7 +1,7 @@
 #include "scope/inspect.h"
 
 #include "core/panel_ids.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
 
 #include <cstdio>

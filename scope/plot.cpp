@@ -1,6 +1,6 @@
 #include "core/state.h"
 #include "params/record.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/inspect.h"
 #include "scope/record.h"
 #include "scope/scope.h"

@@ -2,7 +2,7 @@
 
 #include "core/panel_ids.h"
 #include "params/record.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "core/state.h"
 #include "link/frames.h"
 #include "params/record.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/inspect.h"
 #include "scope/record.h"
 #include "scope/scope.h"

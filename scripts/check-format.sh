@@ -7,7 +7,7 @@ cd "$root"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     mapfile -t files < <(git ls-files '*.cpp' '*.h')
 else
-    mapfile -t files < <(find app bench calib core link params platform scope sim tests fuzz cli \
+    mapfile -t files < <(find app bench calib core link params host serial store chart runtime views testkit scope sim tests fuzz cli \
                          \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null)
 fi
 if ! out=$(clang-format --dry-run --Werror "${files[@]}" 2>&1); then

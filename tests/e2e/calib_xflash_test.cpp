@@ -2,8 +2,8 @@
 
 #include "calib/calib.h"
 #include "core/state.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "testkit/testing.h"
 
 #include <csignal>
 #include <fstream>

@@ -4,8 +4,8 @@
 #include "harness.h"
 #include "process.h"
 
-#include "platform/clock.h"
-#include "platform/serial.h"
+#include "host/clock.h"
+#include "serial/serial.h"
 
 #include <gtest/gtest.h>
 

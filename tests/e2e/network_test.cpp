@@ -4,8 +4,8 @@
 #include "harness.h"
 #include "process.h"
 
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "serial/serial.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "link/link.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 
 TEST_F(SimLinkTest, EditSendToEepromAndGetItBack) {
     startSim({"--baud", "0", "--latency", "0"});

@@ -2,7 +2,7 @@
 // device the user may not open, one another program holds, one that is not there.
 #include "harness.h"
 
-#include "platform/port_trouble.h"
+#include "serial/port_trouble.h"
 
 #include <array>
 #include <cstdio>

@@ -3,10 +3,10 @@
 
 #include "core/state.h"
 #include "params/record.h"
-#include "platform/serial.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "serial/serial.h"
+#include "testkit/testing.h"
 
 #include <QObject>
 #include <QTimer>

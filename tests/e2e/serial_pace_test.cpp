@@ -3,9 +3,9 @@
 // brought it and at once when it comes later.
 #include "harness.h"
 
-#include "platform/clock.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "host/clock.h"
+#include "runtime/ui.h"
+#include "serial/serial.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

@@ -4,8 +4,8 @@
 #include "core/state.h"
 #include "link/link.h"
 #include "params/params.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "serial/serial.h"
 
 #include <algorithm>
 #include <csignal>

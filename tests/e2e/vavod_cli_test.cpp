@@ -6,8 +6,8 @@
 #include "core/state.h"
 #include "link/link.h"
 #include "params/params.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "testkit/testing.h"
 
 #include <gtest/gtest.h>
 

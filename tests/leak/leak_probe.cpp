@@ -1,6 +1,6 @@
 // Leaks one block from inside an event-loop callback, as a leak of ours would. The suppressions
 // must not hide it: the test that runs this expects LeakSanitizer to fail the process.
-#include "platform/ui.h"
+#include "runtime/ui.h"
 
 #include <cstdio>
 #include <cstdlib>

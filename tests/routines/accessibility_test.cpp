@@ -7,10 +7,10 @@
 #include "link/frames.h"
 #include "link/link.h"
 #include "params/params.h"
-#include "platform/memserial.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "serial/memserial.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <chrono>

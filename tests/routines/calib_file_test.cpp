@@ -2,9 +2,9 @@
 
 #include "calib/calib.h"
 #include "core/state.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <fstream>

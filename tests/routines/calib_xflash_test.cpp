@@ -5,8 +5,8 @@
 #include "link/frames.h"
 #include "link/link.h"
 #include "params/record.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <chrono>

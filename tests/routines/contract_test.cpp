@@ -8,11 +8,11 @@
 #include "link/link.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/testing.h"
-#include "platform/textfile.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/record.h"
 #include "scope/scope.h"
+#include "store/textfile.h"
+#include "testkit/testing.h"
 
 #include <fstream>
 

@@ -3,8 +3,8 @@
 #include "harness.h"
 
 #include "calib/flash_ops.h"
+#include "host/clock.h"
 #include "link/exchange.h"
-#include "platform/clock.h"
 
 #include <algorithm>
 #include <array>

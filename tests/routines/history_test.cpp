@@ -9,8 +9,8 @@
 #include "params/history.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <cstdlib>

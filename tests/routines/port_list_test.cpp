@@ -7,10 +7,10 @@
 #include "link/link.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/memserial.h"
-#include "platform/serial.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "serial/memserial.h"
+#include "serial/serial.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <array>

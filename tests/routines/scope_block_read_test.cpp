@@ -4,7 +4,7 @@
 #include "core/state.h"
 #include "link/frames.h"
 #include "link/link.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
 
 #include <algorithm>

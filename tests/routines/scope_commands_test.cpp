@@ -4,9 +4,9 @@
 #include "core/state.h"
 #include "link/frames.h"
 #include "params/record.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 

@@ -5,10 +5,10 @@
 #include "core/state.h"
 #include "link/frames.h"
 #include "params/record.h"
-#include "platform/serial.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "serial/serial.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 #include <functional>

@@ -3,9 +3,9 @@
 
 #include "core/state.h"
 #include "params/record.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "testkit/testing.h"
 
 #include <algorithm>
 

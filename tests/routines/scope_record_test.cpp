@@ -6,12 +6,12 @@
 #include "core/state.h"
 #include "link/frames.h"
 #include "params/record.h"
-#include "platform/testing.h"
-#include "platform/textfile.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/inspect.h"
 #include "scope/record.h"
 #include "scope/scope.h"
+#include "store/textfile.h"
+#include "testkit/testing.h"
 
 #include <chrono>
 #include <filesystem>

@@ -2,8 +2,8 @@
 // waiting out the time-out, and the loss is reported once, from event processing.
 #include "harness.h"
 
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "serial/serial.h"
 
 #include <vector>
 

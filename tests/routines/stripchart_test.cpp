@@ -3,13 +3,13 @@
 // click that new samples do not undo.
 #include "harness.h"
 
+#include "chart/stripchart.h"
 #include "core/state.h"
+#include "host/clock.h"
 #include "params/record.h"
-#include "platform/clock.h"
-#include "platform/stripchart.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "testkit/testing.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,9 +6,9 @@
 #include "core/panel_ids.h"
 #include "core/state.h"
 #include "link/traffic.h"
-#include "platform/testing.h"
-#include "platform/textfile.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "store/textfile.h"
+#include "testkit/testing.h"
 
 #include <filesystem>
 #include <string>

@@ -7,8 +7,8 @@
 #include "link/link.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
+#include "testkit/testing.h"
 
 #include <map>
 #include <set>

@@ -3,15 +3,15 @@
 #include "app/app.h"
 #include "calib/calib.h"
 #include "core/state.h"
+#include "host/clock.h"
 #include "link/frames.h"
 #include "link/link.h"
 #include "params/params.h"
 #include "params/record.h"
-#include "platform/clock.h"
-#include "platform/serial.h"
-#include "platform/testing.h"
-#include "platform/ui.h"
+#include "runtime/ui.h"
 #include "scope/scope.h"
+#include "serial/serial.h"
+#include "testkit/testing.h"
 
 #include <QApplication>
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "engine.h"
-#include "platform/memserial.h"
 #include "process.h"
+#include "serial/memserial.h"
 
 #include <gtest/gtest.h>
 

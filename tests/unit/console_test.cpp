@@ -1,5 +1,5 @@
 // JSON strings as the command-line tool writes them: always valid JSON, whatever the bytes.
-#include "platform/console.h"
+#include "host/console.h"
 
 #include <gtest/gtest.h>
 

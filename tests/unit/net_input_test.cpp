@@ -1,7 +1,7 @@
 // What a network peer sends, taken apart without a network: the Telnet/RFC 2217 codec's
 // bounds and answers, and the cleaning of names from outside before they are printed.
-#include "platform/clean_text.h"
-#include "platform/telnet_codec.h"
+#include "host/clean_text.h"
+#include "serial/telnet_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // What a screen reader is told to speak of the status line's messages.
-#include "platform/outcome_speech.h"
+#include "runtime/outcome_speech.h"
 
 #include <gtest/gtest.h>
 

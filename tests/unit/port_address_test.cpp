@@ -1,5 +1,5 @@
 // Which port addresses are taken before anything is opened.
-#include "platform/serial.h"
+#include "serial/serial.h"
 
 #include <gtest/gtest.h>
 

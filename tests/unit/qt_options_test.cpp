@@ -1,5 +1,5 @@
 // Qt's own options taken out of the command line before the program reads its own.
-#include "platform/cmdline.h"
+#include "host/cmdline.h"
 
 #include <gtest/gtest.h>
 

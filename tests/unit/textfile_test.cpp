@@ -1,5 +1,5 @@
 // The bounded readers and the atomic writer.
-#include "platform/textfile.h"
+#include "store/textfile.h"
 
 #include <gtest/gtest.h>
 
