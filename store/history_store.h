@@ -2,6 +2,8 @@
 // that is replaced whole on every change. Plain C++ interface; implemented on Qt Core's JSON.
 #pragma once
 
+#include "params/history_record.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,22 +15,6 @@
 inline constexpr int kHistoryVersion = 1;
 // A history holds at most a thousand entries of about 300 bytes: a larger file is not ours.
 inline constexpr std::size_t kMaxHistoryBytes = 2 * 1024 * 1024;
-
-// One entry as the file holds it.
-struct HistoryRecord {
-    long long id = 0;          // 1, 2, ...: never reused within one history file
-    std::int64_t unixTime = 0; // seconds since 1970, UTC
-    std::string time;          // the same instant, local time in ISO 8601 with its offset
-    int port = 0;
-    std::string device;
-    int hardware = -1;     // -1: not read
-    std::string firmware;  // "": not read
-    std::string direction; // got, sent, loaded, saved
-    std::string memory;    // ram, eeprom, file
-    std::string file;      // the parameter file (memory "file")
-    int block = 0;         // 0 or 1
-    std::array<std::uint16_t, 15> words{};
-};
 
 struct HistoryFile {
     std::vector<HistoryRecord> records; // oldest first
