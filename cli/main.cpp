@@ -4,6 +4,7 @@
 #include "app/places.h"
 #include "calib/flash_ops.h"
 #include "calib/header_words.h"
+#include "core/line.h"
 #include "cli/cli.h"
 #include "link/exchange.h"
 #include "link/sensor.h"
@@ -898,7 +899,7 @@ int CmdScope() {
         code = kExitFailed;
     }
     double rate = took > 0 ? static_cast<double>(samples) / took : 0;
-    constexpr double kLineLimit = 19200.0 / 10 / 72;
+    constexpr double kLineLimit = kLineLimitPerSec;
     if (g_opts.json) {
         Json j;
         j.add("command", "scope").add("samples", static_cast<long long>(samples));
