@@ -4,10 +4,12 @@
 #include "app/places.h"
 #include "calib/flash_ops.h"
 #include "calib/header_words.h"
-#include "core/line.h"
 #include "cli/cli.h"
+#include "core/line.h"
 #include "link/exchange.h"
 #include "link/sensor.h"
+#include "link/sensor_commands.h"
+#include "link/stream.h"
 #include "link/traffic.h"
 #include "params/bands.h"
 #include "params/block_ops.h"
@@ -724,13 +726,6 @@ int CmdReport() {
     return complete ? kExitOk : kExitFailed;
 }
 
-// The command waits: the reply is tested before the first pass; a reply decoded in a pass that
-// began once the time was up is not looked at.
-constexpr ReplyWait kCommandWaitAny{kAnyReply, true, LastPass::IgnoresPassAfterLimit, TIMEOUT,
-                                    nullptr};
-constexpr ReplyWait kCommandWaitStandard{REPLY_STANDARD, true, LastPass::IgnoresPassAfterLimit,
-                                         TIMEOUT, nullptr};
-
 // Teach, refresh and reset: the sensor command, then block 0 read back from RAM.
 int CmdSensorCommand() {
     if (!Connect()) {
@@ -738,18 +733,17 @@ int CmdSensorCommand() {
     }
     const std::string& c = g_opts.command;
     bool b = !g_opts.args.empty() && g_opts.args[0] == "b";
-    FlushQueues(com);
     ExchangeResult r;
     std::string done = "Parameter-frame received! - Line Ok!";
     if (c == "teach") {
-        const Image none{};
-        r = Exchange(com, ORDER_TEACH, b ? 1 : 0, none.data(), kCommandWaitAny, ReplyExpect::Any);
+        r = TeachSetpoint(com, b ? 1 : 0);
         done = b ? "New setpoint value CHB teached!" : "New setpoint value CHA teached!";
+    } else if (c == "reset") {
+        r = ResetSensor(com, g_block0.data());
     } else {
-        int order = c == "reset" ? ORDER_RESET : b ? ORDER_REFRESH_B : ORDER_REFRESH_A;
-        r = Exchange(com, order, 0, g_block0.data(), kCommandWaitStandard, ReplyExpect::Any);
+        r = RefreshChannel(com, b, g_block0.data());
     }
-    if (!r.ok()) {
+    if (!CommandReplied(r)) {
         Fail(CommandText(r), r);
         return kExitFailed;
     }
@@ -832,52 +826,41 @@ int CmdScope() {
     long samples = 0;
     const double t0 = Timer();
     double lastFlush = t0;
-    auto request = [&] {
-        FlushQueues(com);
-        double at = Timer();
-        NoteDataRequest(at);
-        SendFrame(com, ORDER_DATA, 0, g_block0.data());
-        return at;
-    };
-    double sentAt = request();
+    DataStream stream;
+    StartStream(stream, com, g_block0.data());
     bool timedOut = false;
     for (;;) {
-        std::array<std::uint16_t, 16> w;
-        if (TakeDataReply(w)) {
-            double t = Timer() - t0;
-            ScopeSample s{t,         w[0],      w[1],       w[2],      w[3],     bands.refA,
-                          bands.upA, bands.loA, bands.refB, bands.upB, bands.loB};
-            char row[kScopeCsvRowMax];
-            ++samples;
-            if (!rows.write(row, FormatScopeCsvRow(s, row))) {
-                break;
-            }
-            // At least once a second the rows reach the file, so a full disk shows early.
-            if (Timer() - lastFlush >= 1.0) {
-                lastFlush = Timer();
-                if (!rows.flush()) {
-                    break;
-                }
-            }
-            bool enough = (g_opts.samples > 0 && samples >= g_opts.samples) ||
-                          (g_opts.seconds > 0 && t >= g_opts.seconds);
-            if (enough || g_interrupted) {
-                break;
-            }
-            sentAt = request();
-        }
-        if (Timer() - sentAt > TIMEOUT) {
+        const StreamSample next = NextSample(stream, g_block0.data(), &g_interrupted);
+        if (next.step == StreamStep::Timeout) {
             timedOut = true;
-            CountTimeout();
             break;
         }
-        // With nothing to do, the pass blocks until the reply's bytes or the request's time-out.
-        ProcessSystemEventsUntil(sentAt + TIMEOUT + 0.0005);
-        if (g_lost || PortLost() || g_interrupted) {
+        if (next.step != StreamStep::Sample) {
+            break;
+        }
+        const auto& w = next.words;
+        double t = next.at - t0;
+        ScopeSample s{t,         w[0],      w[1],       w[2],      w[3],     bands.refA,
+                      bands.upA, bands.loA, bands.refB, bands.upB, bands.loB};
+        char row[kScopeCsvRowMax];
+        ++samples;
+        if (!rows.write(row, FormatScopeCsvRow(s, row))) {
+            break;
+        }
+        // At least once a second the rows reach the file, so a full disk shows early.
+        if (Timer() - lastFlush >= 1.0) {
+            lastFlush = Timer();
+            if (!rows.flush()) {
+                break;
+            }
+        }
+        bool enough = (g_opts.samples > 0 && samples >= g_opts.samples) ||
+                      (g_opts.seconds > 0 && t >= g_opts.seconds);
+        if (enough || g_interrupted) {
             break;
         }
     }
-    EndDataStream();
+    StopStream(stream);
     const double took = Timer() - t0;
     FlushQueues(com);
 
