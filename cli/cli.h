@@ -1,4 +1,4 @@
-// The command-line tool: options, and the output shared by its commands.
+// The command-line tool: options, the command table, and the JSON its commands write.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +47,13 @@ bool ParseCli(int argc, char** argv, CliOptions& opts, std::string& error);
 const char* CliUsage();
 // The help text of one command, or nullptr for an unknown one.
 const char* CommandHelp(const std::string& command);
+// The commands of the command table, in the order of the usage text.
+std::vector<std::string> CommandNames();
+
+struct Session;
+// Runs the command the session's options name, from the command table, and returns its exit
+// code; an unknown command is refused as a usage error before anything is opened.
+int RunCommand(Session& s);
 
 // A JSON object written field by field, in the order given (the fields' order is part of the
 // output's promise, which a QJsonObject, sorting its keys, would not keep). Strings are escaped
