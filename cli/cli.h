@@ -1,4 +1,4 @@
-// The command-line tool: options, the command table, and the JSON its commands write.
+// The command-line tool: exit codes, options and the command table.
 #pragma once
 
 #include <cstdint>
@@ -54,26 +54,3 @@ struct Session;
 // Runs the command the session's options name, from the command table, and returns its exit
 // code; an unknown command is refused as a usage error before anything is opened.
 int RunCommand(Session& s);
-
-// A JSON object written field by field, in the order given (the fields' order is part of the
-// output's promise, which a QJsonObject, sorting its keys, would not keep). Strings are escaped
-// by Qt's JSON writer (JsonString).
-class Json {
-  public:
-    Json& add(const std::string& key, const std::string& value);
-    Json& add(const std::string& key, const char* value) { return add(key, std::string(value)); }
-    Json& add(const std::string& key, long long value);
-    Json& add(const std::string& key, int value) { return add(key, static_cast<long long>(value)); }
-    Json& add(const std::string& key, unsigned value) {
-        return add(key, static_cast<long long>(value));
-    }
-    Json& add(const std::string& key, double value);
-    Json& add(const std::string& key, bool value);
-    Json& raw(const std::string& key, const std::string& json);
-    std::string str() const { return "{" + body_ + "}"; }
-    static std::string quote(const std::string& s);
-
-  private:
-    void key(const std::string& k);
-    std::string body_;
-};

@@ -1,8 +1,8 @@
 // history: the parameter sets that passed the tool, in either program.
 #include "params/history.h"
-#include "params/service_report.h"
 #include "cli/blocks.h"
 #include "cli/commands.h"
+#include "params/service_report.h"
 #include "platform/textfile.h"
 
 #include <algorithm>

@@ -3,7 +3,6 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "platform/cmdline.h"
-#include "platform/console.h"
 #include "platform/serial.h"
 
 #include <cmath>
@@ -469,49 +468,4 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
         return argCount(0);
     }
     return true;
-}
-
-// ---- JSON ----
-
-std::string Json::quote(const std::string& s) {
-    return JsonString(s);
-}
-
-void Json::key(const std::string& k) {
-    if (!body_.empty()) {
-        body_ += ",";
-    }
-    body_ += quote(k) + ":";
-}
-
-Json& Json::add(const std::string& k, const std::string& value) {
-    key(k);
-    body_ += quote(value);
-    return *this;
-}
-
-Json& Json::add(const std::string& k, long long value) {
-    key(k);
-    body_ += std::to_string(value);
-    return *this;
-}
-
-Json& Json::add(const std::string& k, double value) {
-    key(k);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", value);
-    body_ += buf;
-    return *this;
-}
-
-Json& Json::add(const std::string& k, bool value) {
-    key(k);
-    body_ += value ? "true" : "false";
-    return *this;
-}
-
-Json& Json::raw(const std::string& k, const std::string& json) {
-    key(k);
-    body_ += json;
-    return *this;
 }

@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include "platform/console.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -73,4 +75,49 @@ std::string Output::failureJson(const std::string& command) const {
         j.add("address", failure_.address);
     }
     return j.str();
+}
+
+// ---- JSON ----
+
+std::string Json::quote(const std::string& s) {
+    return JsonString(s);
+}
+
+void Json::key(const std::string& k) {
+    if (!body_.empty()) {
+        body_ += ",";
+    }
+    body_ += quote(k) + ":";
+}
+
+Json& Json::add(const std::string& k, const std::string& value) {
+    key(k);
+    body_ += quote(value);
+    return *this;
+}
+
+Json& Json::add(const std::string& k, long long value) {
+    key(k);
+    body_ += std::to_string(value);
+    return *this;
+}
+
+Json& Json::add(const std::string& k, double value) {
+    key(k);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", value);
+    body_ += buf;
+    return *this;
+}
+
+Json& Json::add(const std::string& k, bool value) {
+    key(k);
+    body_ += value ? "true" : "false";
+    return *this;
+}
+
+Json& Json::raw(const std::string& k, const std::string& json) {
+    key(k);
+    body_ += json;
+    return *this;
 }

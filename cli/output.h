@@ -1,11 +1,34 @@
-// What the tool writes: results on stdout (every write checked), notes and errors on stderr, and
-// the first failure, which --json tells as an object of its own.
+// What the tool writes: results on stdout (every write checked) as text or JSON, notes and
+// errors on stderr, and the first failure, which --json tells as an object of its own.
 #pragma once
 
 #include "cli/cli.h"
 #include "link/exchange.h"
 
 #include <string>
+
+// A JSON object written field by field, in the order given (the fields' order is part of the
+// output's promise, which a QJsonObject, sorting its keys, would not keep). Strings are escaped
+// by Qt's JSON writer (JsonString).
+class Json {
+  public:
+    Json& add(const std::string& key, const std::string& value);
+    Json& add(const std::string& key, const char* value) { return add(key, std::string(value)); }
+    Json& add(const std::string& key, long long value);
+    Json& add(const std::string& key, int value) { return add(key, static_cast<long long>(value)); }
+    Json& add(const std::string& key, unsigned value) {
+        return add(key, static_cast<long long>(value));
+    }
+    Json& add(const std::string& key, double value);
+    Json& add(const std::string& key, bool value);
+    Json& raw(const std::string& key, const std::string& json);
+    std::string str() const { return "{" + body_ + "}"; }
+    static std::string quote(const std::string& s);
+
+  private:
+    void key(const std::string& k);
+    std::string body_;
+};
 
 // "zel-vavod-cli: LINE" on stderr.
 void Error(const std::string& line);
