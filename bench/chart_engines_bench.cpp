@@ -8,6 +8,7 @@
 // Usage: bench_chart_engines [--seconds N] [--runs N] [ENGINE...]
 //   (engines: strip, qtcharts, qcustomplot; default 10 s, 3 runs, every engine built in)
 #include "chart/stripchart.h"
+#include "core/line.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -42,7 +43,7 @@ namespace {
 
 constexpr int kTraces = 8;
 constexpr int kPoints = 100;
-constexpr double kLineRate = 19200.0 / 10.0 / 72.0;
+constexpr double kLineRate = kLineLimitPerSec;
 constexpr int kFrameMs = 100;
 const char* const kNames[kTraces] = {"Raw CHA",   "Raw CHB",   "Ref CHA",   "Ref CHB",
                                      "Upper CHA", "Lower CHA", "Upper CHB", "Lower CHB"};

@@ -4,6 +4,7 @@
 // Usage: bench_cli_scope [--seconds N] [--fifo N]   (default 10 s; bytes one by one)
 // --fifo N: the simulator hands the bytes over in groups of N, as a UART's receive FIFO (or a
 // USB adapter's packets) does; one by one is a pseudo-terminal's worst case.
+#include "core/line.h"
 #include "process.h"
 
 #include <cstdio>
@@ -18,7 +19,7 @@
 
 namespace {
 
-constexpr double kLineLimit = 19200.0 / 10 / 72; // one 36-byte request and its reply
+constexpr double kLineLimit = kLineLimitPerSec; // one 36-byte request and its reply
 
 // A number that follows "key": in a JSON line; 0 when it is not there.
 double Field(const std::string& json, const std::string& key) {

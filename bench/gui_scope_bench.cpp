@@ -10,6 +10,8 @@
 //   (default 20 s, 1 run, all cases; --exe: another build's zel-vavod, for comparisons;
 //   --fifo N: the simulated line hands over its bytes in groups of N, as a UART's receive FIFO
 //   or a USB adapter does, instead of one by one as a pseudo-terminal does)
+#include "core/line.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -91,7 +93,7 @@ void HoldMouseOverChart() {
 
 const char* g_exe = ZEL_VAVOD_EXE;
 std::string g_simArgs = "--latency 0";
-constexpr double kLineLimit = 19200.0 / 10.0 / 72.0;
+constexpr double kLineLimit = kLineLimitPerSec;
 
 Run RunOnce(const Case& c, double seconds, const std::string& dir) {
     std::string err = dir + "/stderr.txt";

@@ -9,6 +9,7 @@
 // (DataRequestSentAt); the decode is observed by wrapping the receive callback. It is reported
 // for both runs; the figure of record is the unpaced one (baud 0).
 #include "app/app.h"
+#include "core/line.h"
 #include "core/state.h"
 #include "link/frames.h"
 #include "link/link.h"
@@ -149,7 +150,7 @@ int main(int argc, char** argv) {
     DisplayPanel(pA); // drawn like the real window, chart repaints included
     SetCtrlVal(pA, MAIN_RECORDSW, record ? 1 : 0);
 
-    const double lineLimit = 19200.0 / 10.0 / 72.0;
+    const double lineLimit = kLineLimitPerSec;
     RunResult paced = Stream({"--latency", "0"}, seconds);
     double rate = static_cast<double>(paced.samples) / paced.wall;
     std::printf("{\"bench\":\"scope\",\"metric\":\"samples_per_s\",\"value\":%.2f,"

@@ -1,4 +1,4 @@
-// The command-line tool: options, and the output shared by its commands.
+// The command-line tool: exit codes, options and the command table.
 #pragma once
 
 #include <cstdint>
@@ -47,26 +47,10 @@ bool ParseCli(int argc, char** argv, CliOptions& opts, std::string& error);
 const char* CliUsage();
 // The help text of one command, or nullptr for an unknown one.
 const char* CommandHelp(const std::string& command);
+// The commands of the command table, in the order of the usage text.
+std::vector<std::string> CommandNames();
 
-// A JSON object written field by field, in the order given (the fields' order is part of the
-// output's promise, which a QJsonObject, sorting its keys, would not keep). Strings are escaped
-// by Qt's JSON writer (JsonString).
-class Json {
-  public:
-    Json& add(const std::string& key, const std::string& value);
-    Json& add(const std::string& key, const char* value) { return add(key, std::string(value)); }
-    Json& add(const std::string& key, long long value);
-    Json& add(const std::string& key, int value) { return add(key, static_cast<long long>(value)); }
-    Json& add(const std::string& key, unsigned value) {
-        return add(key, static_cast<long long>(value));
-    }
-    Json& add(const std::string& key, double value);
-    Json& add(const std::string& key, bool value);
-    Json& raw(const std::string& key, const std::string& json);
-    std::string str() const { return "{" + body_ + "}"; }
-    static std::string quote(const std::string& s);
-
-  private:
-    void key(const std::string& k);
-    std::string body_;
-};
+struct Session;
+// Runs the command the session's options name, from the command table, and returns its exit
+// code; an unknown command is refused as a usage error before anything is opened.
+int RunCommand(Session& s);

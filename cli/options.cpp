@@ -1,7 +1,8 @@
 #include "cli/cli.h"
 
+#include "cli/commands.h"
+#include "cli/session.h"
 #include "host/cmdline.h"
-#include "host/console.h"
 #include "serial/serial.h"
 
 #include <cmath>
@@ -15,6 +16,10 @@ struct CommandInfo {
     const char* name;
     const char* help;
     std::set<std::string> options; // besides the common ones
+    int (*run)(Session&);
+    // The run ends with the operation's --log line (flash writes its own, one per sensor; scan
+    // and history write none).
+    bool logged;
 };
 
 const CommandInfo kCommands[] = {
@@ -22,53 +27,77 @@ const CommandInfo kCommands[] = {
      "Usage: zel-vavod-cli scan [common options]\n"
      "Probes every serial port on offer and every --com binding with the line check, all at\n"
      "once; prints per port whether a sensor answers, its hardware type and firmware text.\n",
-     {}},
+     {},
+     CmdScan,
+     false},
     {"info",
      "Usage: zel-vavod-cli info [common options]\n"
      "Line check, hardware type, firmware text and both parameter blocks from RAM.\n",
-     {}},
+     {},
+     CmdInfo,
+     true},
     {"get",
      "Usage: zel-vavod-cli get --from ram|eeprom [--block 0|1] [-o FILE] [common options]\n"
      "Reads a parameter block and prints it, or saves block 0 as a parameter file (-o), the\n"
      "same file the tool saves.\n",
-     {"--from", "--block", "-o"}},
+     {"--from", "--block", "-o"},
+     CmdGet,
+     true},
     {"send",
      "Usage: zel-vavod-cli send --to ram|eeprom (FILE | --set INDEX=VALUE ... |\n"
      "                          --history ID [--set INDEX=VALUE ...]) [common options]\n"
      "Sends block 0 from a parameter file, the sensor's current block 0 with the given\n"
      "words changed (INDEX 0..14, VALUE 0..65535; word 6 takes 0..3), or the words of a\n"
      "block 0 entry of the history (see zel-vavod-cli history).\n",
-     {"--to", "--set", "--history"}},
+     {"--to", "--set", "--history"},
+     CmdSend,
+     true},
     {"diff",
      "Usage: zel-vavod-cli diff A B [common options]\n"
      "Compares block 0 word by word; A and B are each a parameter file, ram or eeprom.\n"
      "Exit 0 when equal, 1 when they differ.\n",
-     {}},
+     {},
+     CmdDiff,
+     true},
     {"history",
      "Usage: zel-vavod-cli history [--json] [common options]\n"
      "Lists the parameter sets that passed the tool, in either program, oldest first: id,\n"
      "time, got/sent/loaded/saved, ram/eeprom/file, block, port, sensor and words. The\n"
      "history is kept in $XDG_DATA_HOME/zel-vavod/history.json (the newest 1000 sets).\n",
-     {}},
+     {},
+     CmdHistory,
+     false},
     {"report",
      "Usage: zel-vavod-cli report -o FILE [common options]\n"
      "Reads both blocks of RAM and EEPROM and writes the service report: the sensor's\n"
      "identity, the blocks side by side with differences marked, and this visit's sets from\n"
      "the history. HTML, or PDF when FILE ends in .pdf (made by zel-vavod beside this tool).\n",
-     {"-o"}},
+     {"-o"},
+     CmdReport,
+     true},
     {"teach",
      "Usage: zel-vavod-cli teach a|b [common options]\n"
      "Teaches the channel's current raw value as its new reference.\n",
-     {}},
-    {"refresh", "Usage: zel-vavod-cli refresh a|b [common options]\nRefreshes a channel.\n", {}},
+     {},
+     CmdSensorCommand,
+     true},
+    {"refresh",
+     "Usage: zel-vavod-cli refresh a|b [common options]\nRefreshes a channel.\n",
+     {},
+     CmdSensorCommand,
+     true},
     {"reset",
      "Usage: zel-vavod-cli reset [common options]\nResets the sensor: RAM takes the EEPROM.\n",
-     {}},
+     {},
+     CmdSensorCommand,
+     true},
     {"scope",
      "Usage: zel-vavod-cli scope [--seconds N | --samples N] [--csv FILE] [common options]\n"
      "Streams live data as CSV rows (t_s,raw_a,raw_b,in_state,out_state,ref_a,up_a,lo_a,\n"
      "ref_b,up_b,lo_b) until N seconds or samples, a line time-out, or Ctrl-C.\n",
-     {"--seconds", "--samples", "--csv"}},
+     {"--seconds", "--samples", "--csv"},
+     CmdScope,
+     true},
     {"flash",
      "Usage: zel-vavod-cli flash [--cha FILE] [--chb FILE] [--header | --no-header]\n"
      "                           [--tables | --no-tables] [--set H1=..,H3A=1.5,..]\n"
@@ -78,7 +107,9 @@ const CommandInfo kCommands[] = {
      "--retries N erases and writes a page that missed a reply again, up to N times.\n"
      "--loop programs one sensor after another until Ctrl-C.\n",
      {"--cha", "--chb", "--header", "--no-header", "--tables", "--no-tables", "--set", "--retries",
-      "--loop"}},
+      "--loop"},
+     CmdFlash,
+     false},
 };
 
 const CommandInfo* FindCommand(const std::string& name) {
@@ -138,6 +169,25 @@ const char* CliUsage() {
 const char* CommandHelp(const std::string& command) {
     const CommandInfo* c = FindCommand(command);
     return c ? c->help : nullptr;
+}
+
+std::vector<std::string> CommandNames() {
+    std::vector<std::string> names;
+    for (const auto& c : kCommands) {
+        names.emplace_back(c.name);
+    }
+    return names;
+}
+
+int RunCommand(Session& s) {
+    const CommandInfo* c = FindCommand(s.opts.command);
+    if (!c) {
+        // The parser refuses such a command; a caller that fills the options itself may not.
+        s.io.fail("unknown command " + s.opts.command + " (see --help)");
+        return kExitUsage;
+    }
+    const int code = c->run(s);
+    return c->logged ? Done(s, code) : code;
 }
 
 bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
@@ -418,49 +468,4 @@ bool ParseCli(int argc, char** argv, CliOptions& o, std::string& error) {
         return argCount(0);
     }
     return true;
-}
-
-// ---- JSON ----
-
-std::string Json::quote(const std::string& s) {
-    return JsonString(s);
-}
-
-void Json::key(const std::string& k) {
-    if (!body_.empty()) {
-        body_ += ",";
-    }
-    body_ += quote(k) + ":";
-}
-
-Json& Json::add(const std::string& k, const std::string& value) {
-    key(k);
-    body_ += quote(value);
-    return *this;
-}
-
-Json& Json::add(const std::string& k, long long value) {
-    key(k);
-    body_ += std::to_string(value);
-    return *this;
-}
-
-Json& Json::add(const std::string& k, double value) {
-    key(k);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", value);
-    body_ += buf;
-    return *this;
-}
-
-Json& Json::add(const std::string& k, bool value) {
-    key(k);
-    body_ += value ? "true" : "false";
-    return *this;
-}
-
-Json& Json::raw(const std::string& k, const std::string& json) {
-    key(k);
-    body_ += json;
-    return *this;
 }

@@ -2,6 +2,8 @@
 
 #include "link/framing.h"
 
+#include "core/line.h"
+
 #include "host/clock.h"
 #include "serial/serial.h"
 
@@ -305,7 +307,8 @@ const char* ComOpenErrorText(int code) {
 }
 
 int OpenLine(int port) {
-    int r = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    int r = OpenComConfig(port, "", kSensorLine.baud, kSensorLine.parity, kSensorLine.dataBits,
+                          kSensorLine.stopBits, kSensorLine.queueBytes, kSensorLine.queueBytes);
     if (r < 0) {
         return r;
     }

@@ -148,8 +148,8 @@ bool LastFrameTaken();
 void LinkReceive(int port, int events, void* data);
 
 // ---- Opening a port ----
-// Opens with the line settings (19200 baud, 8N1, queues of 4096, the reply time-out, no
-// handshake) and installs the receiver. 0, or the negative result of opening.
+// Opens with the sensor's line settings (core/line.h), the reply time-out and no handshake, and
+// installs the receiver. 0, or the negative result of opening.
 int OpenLine(int port);
 // The message for a negative result of opening a port.
 const char* ComOpenErrorText(int code);

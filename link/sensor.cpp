@@ -1,5 +1,6 @@
 #include "link/sensor.h"
 
+#include "core/line.h"
 #include "host/clock.h"
 #include "serial/serial.h"
 
@@ -109,7 +110,9 @@ std::vector<int> ProbeLines(const std::vector<int>& ports, const char* frame,
     // Ports still connecting are opened once they are ready, not in turn: one that never
     // connects holds back none of the others.
     auto openAndWrite = [&](std::size_t i) {
-        if (OpenComConfig(ports[i], "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+        if (OpenComConfig(ports[i], "", kSensorLine.baud, kSensorLine.parity, kSensorLine.dataBits,
+                          kSensorLine.stopBits, kSensorLine.queueBytes,
+                          kSensorLine.queueBytes) < 0) {
             return;
         }
         SetComTime(ports[i], TIMEOUT);

@@ -1,6 +1,7 @@
 #include "core/state.h"
 #include "link/frames.h"
 #include "link/link.h"
+#include "link/sensor_commands.h"
 #include "params/params.h"
 #include "params/record.h"
 #include "runtime/ui.h"
@@ -10,33 +11,28 @@
 #include <iterator>
 
 namespace {
-// The command wait: rx_flag is tested before the first pass; a reply decoded in a pass that
-// began once the time was up is not looked at.
-constexpr ReplyWait kCommandWaitAny{kAnyReply, true, LastPass::IgnoresPassAfterLimit, TIMEOUT,
-                                    nullptr};
-constexpr ReplyWait kCommandWaitStandard{REPLY_STANDARD, true, LastPass::IgnoresPassAfterLimit,
-                                         TIMEOUT, nullptr};
-
-// Sends the command built in pp and waits for its reply; false on a time-out. A frame that did
-// not go out whole gets no reply worth waiting for.
-bool CommandExchange(int order, int second, const ReplyWait& wait) {
-    if (SendCommandFrame(com, order, second, pp) != kFrameLen) {
-        return false;
-    }
+void ShowLineOk() {
     ShowText("Line Ok!");
-    return AwaitReply(wait, Timer()) != 0;
+}
+
+void ShowCommandFailure() {
+    ShowText(PortLost() ? PortLostText() : "Timeout RS-232!!");
 }
 
 // Refresh A, refresh B and reset differ only in their order.
 void PanelCommand(int order) {
+    // Nested in a running scope loop, the loop's data reply is let in before the flush.
     LetDataReplyLand();
-    FlushQueues(com);
     GetPanelValues();
     CopyVarsToPP(0);
-    if (CommandExchange(order, 0, kCommandWaitStandard)) {
+    NoteCommand(order, 0);
+    const ExchangeResult r = order == ORDER_RESET
+                                 ? ResetSensor(com, pp, ShowLineOk)
+                                 : RefreshChannel(com, order == ORDER_REFRESH_B, pp, ShowLineOk);
+    if (CommandReplied(r)) {
         PushGET(RAM, 0);
     } else {
-        ShowText(PortLost() ? PortLostText() : "Timeout RS-232!!");
+        ShowCommandFailure();
     }
     // Deliberately no re-arm of a running scope loop.
 }
@@ -55,14 +51,14 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
     auto channel = static_cast<std::uint16_t>(channelSwitch & 0xFFFF);
 
     LetDataReplyLand();
-    FlushQueues(com);
     std::fill(std::begin(pp), std::end(pp), 0);
-    if (CommandExchange(ORDER_TEACH, channel, kCommandWaitAny)) {
+    NoteCommand(ORDER_TEACH, channel);
+    if (CommandReplied(TeachSetpoint(com, channel, ShowLineOk))) {
         PushGET(RAM, 0);
         ShowText(channel == 0 ? "New setpoint value CHA teached!"
                               : "New setpoint value CHB teached!");
     } else {
-        ShowText(PortLost() ? PortLostText() : "Timeout RS-232!!");
+        ShowCommandFailure();
     }
     // Nested in a running scope loop, this command may have taken the loop's reply: re-arm it.
     if (stop_flag == 0) {

@@ -2,14 +2,12 @@
 // Run, and the chart's Pause, Save Chart and Reset zoom controls.
 #pragma once
 
+#include "core/line.h"
 #include "core/state.h"
 #include "link/link.h"
 
 #include <cstddef>
 #include <string>
-
-// 19200 baud, 10 bits a byte, 72 bytes per exchange (request and data reply).
-inline constexpr double kLineLimitPerSec = 19200.0 / 10.0 / 72.0;
 
 // Seconds since Run of each sample in arrayRAW's history, oldest first; samples from before the
 // run are spaced as the line would space them, ending at 0.

@@ -1,5 +1,6 @@
 #include "core/state.h"
 #include "link/frames.h"
+#include "link/stream.h"
 #include "params/record.h"
 #include "runtime/ui.h"
 #include "scope/inspect.h"
@@ -7,18 +8,17 @@
 #include "scope/scope.h"
 
 #include <algorithm>
-#include <array>
 
 int stop_flag = 1;
 std::uint16_t yArrayA[256] = {};
 std::uint16_t yArrayB[256] = {};
 
 namespace {
-// The next data request: block 0, order 8, second word 0. Built only after the reply has been
-// plotted, because building it overwrites pp, which holds the reply.
-int SendDataRequest() {
+// Data requests carry block 0; the record's order words say what went out last.
+const std::uint16_t* DataRequestWords() {
     CopyVarsToPP(0);
-    return SendCommandFrame(com, ORDER_DATA, 0, pp);
+    NoteCommand(ORDER_DATA, 0);
+    return pp;
 }
 } // namespace
 
@@ -36,8 +36,8 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 
     SetCtrlAttribute(pA, MAIN_BTNRUN, ATTR_DIMMED, 1);
     SetCtrlAttribute(pA, MAIN_STRIPCHART, ATTR_VISIBLE, 1);
-    FlushQueues(com);
-    if (SendDataRequest() == kFrameLen) {
+    DataStream stream;
+    if (StartStream(stream, com, DataRequestWords()) == kFrameLen) {
         ShowText("Line Ok!");
     }
     stop_flag = 0;
@@ -47,31 +47,21 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     RecordRunStarted();
 
     // One request is outstanding at any time; the time-out runs from the last request sent.
-    double t0 = Timer();
-    NoteDataRequest(t0);
-    bool answered = false; // the request in flight got its data reply
     for (;;) {
         // Only the data reply to the loop's own request is plotted: a nested command's reply
         // (or its words left in pp) never reaches the chart, the LEDs or the recording. Plot
         // before the next request: building it overwrites pp.
-        std::array<std::uint16_t, 16> sample;
-        if (TakeDataReply(sample)) {
+        SampleWords sample;
+        if (TakeSample(stream, sample)) {
             std::copy(sample.begin(), sample.end(), pp);
             PlotRAWValues();
-            answered = true;
         }
         graph_flag = 0;
+        // A data reply, or a nested command that took it and re-armed the loop.
         if (rx_flag == REPLY_DATA) {
-            if (!answered) {
-                CountLostSample(); // a nested command took the reply and re-armed the loop
-            }
-            answered = false;
-            FlushQueues(com);
-            t0 = Timer();
-            NoteDataRequest(t0);
-            SendDataRequest();
+            RequestNext(stream, DataRequestWords());
         }
-        if (Timer() - t0 > TIMEOUT) {
+        if (StreamTimedOut(stream)) {
             ShowText("Timeout RS232-Line!");
             CountTimeout();
             StopScope();
@@ -79,7 +69,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
         }
         // Replies and every other callback (Stop, Teach, ...) run only here; with nothing to do
         // the pass blocks until the next event or the request's time-out, whichever is first.
-        ProcessSystemEventsUntil(t0 + TIMEOUT + 0.0005);
+        PumpStream(stream);
         if (PortLost()) {
             // The device went away: say so instead of running out the time-out.
             ShowText(PortLostText());
@@ -91,7 +81,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
         }
     }
 
-    EndDataStream();
+    StopStream(stream);
     // However the loop ended (Stop, time-out, lost or changed port, window closed), the
     // recording is complete on disk before anything else runs.
     ScopeStatsRunEnded(RecordRunEnded());

@@ -2,6 +2,7 @@
 // open port (serial_backend.h).
 #include "serial.h"
 
+#include "core/line.h"
 #include "core/timing.h"
 
 #include "host/clock.h"
@@ -275,7 +276,8 @@ bool ComPortPresent(int port) {
             return platform_internal::NetPortReachable(name);
         }
     }
-    if (OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096) < 0) {
+    if (OpenComConfig(port, "", kSensorLine.baud, kSensorLine.parity, kSensorLine.dataBits,
+                      kSensorLine.stopBits, kSensorLine.queueBytes, kSensorLine.queueBytes) < 0) {
         return false;
     }
     CloseCom(port);
