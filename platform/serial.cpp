@@ -372,7 +372,20 @@ int ComWrt(int port, const char* buffer, int count) {
     if (count < 0 || (count > 0 && !buffer)) {
         return kComInvalidParameter;
     }
-    return p->dev->write(buffer, count, p->timeout, p->baudRate);
+    const int n = p->dev->write(buffer, count, p->timeout, p->baudRate);
+    // Wait until the bytes are on the line, so that a FlushOutQ right after can never cut a
+    // frame short; bounded by the port time-out.
+    const double limit = Timer() + p->timeout;
+    for (int queued = 0; n > 0 && (queued = p->dev->outputQueued()) > 0;) {
+        const double left = limit - Timer();
+        if (left <= 0) {
+            break;
+        }
+        // Half the line time of what is still queued, so the wait ends soon after the last
+        // byte has gone.
+        Delay(std::min(left, std::max(1e-4, queued * 10.0 / std::max(1L, p->baudRate) / 2)));
+    }
+    return n;
 }
 
 int ComRd(int port, char* buffer, int count) {

@@ -35,6 +35,9 @@ class SerialBackend {
     // Bytes read, waiting at most `timeout` seconds for `count`; or a negative error.
     virtual int read(char* buffer, int count, double timeout) = 0;
     virtual int bytesWaiting() = 0;
+    // Bytes handed on that are not on the line yet (the driver's output queue), where the
+    // device can tell.
+    virtual int outputQueued() { return 0; }
     // True when a read of `count` bytes gets them at once, whatever the wake threshold.
     virtual bool readsAtOnce(int count) { return bytesWaiting() >= count; }
     virtual void flushIn() = 0;
