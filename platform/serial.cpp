@@ -231,7 +231,7 @@ int OpenComConfig(int port, const char*, long baudRate, int parity, int dataBits
     } else if (std::string name = ComDeviceName(port); platform_internal::IsNetworkAddress(name)) {
         dev = platform_internal::MakeTcpSerialBackend(name);
     } else {
-        dev = platform_internal::MakeQtSerialBackend(name);
+        dev = platform_internal::MakeSystemSerialBackend(name);
     }
     if (int r = dev->open({baudRate, parity, dataBits, stopBits}); r != 0) {
         if (std::string why = dev->failureReason(); !why.empty()) {

@@ -58,8 +58,9 @@ class SerialBackend {
 
 namespace platform_internal {
 
-// The system's serial device at this path.
-std::unique_ptr<SerialBackend> MakeQtSerialBackend(const std::string& device);
+// The system's serial device at this path: a terminal device of our own on POSIX systems
+// (serial_posix.cpp), QSerialPort on Windows (serial_windows.cpp).
+std::unique_ptr<SerialBackend> MakeSystemSerialBackend(const std::string& device);
 // A serial port across the network: "tcp://HOST:PORT" or "rfc2217://HOST:PORT".
 std::unique_ptr<SerialBackend> MakeTcpSerialBackend(const std::string& device);
 // True when `device` is written as an address ("SCHEME://..."), valid or not.
