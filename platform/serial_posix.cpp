@@ -226,7 +226,13 @@ class PosixSerialBackend final : public SerialBackend {
         applyThreshold();
     }
 
-    void flushOut() override { ::tcflush(fd_, TCOFLUSH); }
+    void flushOut() override {
+        // Only what is still queued: on a pseudo-terminal the flush also drops bytes the other
+        // end has not read yet, which are on the line already.
+        if (outputQueued() > 0) {
+            ::tcflush(fd_, TCOFLUSH);
+        }
+    }
 
     int outputQueued() override {
         int n = 0;
@@ -325,13 +331,14 @@ class PosixSerialBackend final : public SerialBackend {
     }
 
     // Readiness is due once the bytes still missing for the threshold are there: what our own
-    // queue holds already counts.
+    // queue holds already counts. Once it holds enough, the pump calls back without a wake-up,
+    // and any threshold up to the port's own will do (no system call per frame).
     void applyThreshold() {
-        if (fd_ < 0 || lost_) {
+        const int held = static_cast<int>(input_.size());
+        if (fd_ < 0 || lost_ || (held >= threshold_ && settings_.c_cc[VMIN] <= threshold_)) {
             return;
         }
-        const int missing = std::max(1, threshold_ - static_cast<int>(input_.size()));
-        const auto want = static_cast<cc_t>(std::min(missing, 255));
+        const auto want = static_cast<cc_t>(std::clamp(threshold_ - held, 1, 255));
         if (settings_.c_cc[VMIN] == want) {
             return;
         }
