@@ -57,10 +57,8 @@ TEST_F(LineDrainTest, TheWindowRunsWhileARequestIsOnTheLine) {
 
 TEST_F(LineDrainTest, ARequestOnItsWayIsNeverCutButAHeldLineIsEmptied) {
     openLink();
-    const double t0 = Timer();
     ASSERT_EQ(ComWrt(1, request_.data(), 36), 36);
-    EXPECT_EQ(Timer(), t0) << "handed over, not waited for";
-    EXPECT_GT(dev.outputQueued(Timer()), 0);
+    EXPECT_GT(dev.outputQueued(Timer()), 0) << "handed over, not waited for";
     // The flush before the next request leaves a request that is leaving at the line's pace.
     EXPECT_EQ(FlushOutQ(1), 0);
     EXPECT_EQ(dev.outputDiscarded, 0);
