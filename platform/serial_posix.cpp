@@ -134,8 +134,8 @@ class PosixSerialBackend final : public SerialBackend {
             ::close(fd);
             return refuse(e == EINVAL ? ENOTTY : e);
         }
-        // Another program of ours holding the device has its lock; TIOCEXCL keeps out other
-        // programs (root excepted).
+        // Held exclusively: the lock keeps out another copy of this program (root
+        // too), TIOCEXCL keeps out programs that do not lock (root excepted).
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
             const int e = errno == EWOULDBLOCK ? EBUSY : errno;
             ::close(fd);
