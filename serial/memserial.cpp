@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <limits>
 #include <thread>
 
@@ -49,6 +50,7 @@ class MemoryBackend final : public SerialBackend {
         const auto* b = reinterpret_cast<const std::uint8_t*>(buffer);
         dev_->written.insert(dev_->written.end(), b, b + n);
         dev_->writes.emplace_back(b, b + n);
+        dev_->queueOutput(n, Timer());
         if (dev_->onWrite) {
             dev_->onWrite(std::span<const std::uint8_t>(b, static_cast<std::size_t>(n)), Timer());
         }
@@ -78,7 +80,8 @@ class MemoryBackend final : public SerialBackend {
         dev_->inq.clear();
     }
 
-    void flushOut() override {}
+    void flushOut() override { dev_->discardOutput(Timer()); }
+    int outputQueued() override { return dev_->outputQueued(Timer()); }
     void setHardwareFlowControl(bool) override {}
 
     bool poll(double now) override {
@@ -130,6 +133,33 @@ void MemorySerialDevice::deliverDue(double now) {
         }
         pending.pop_front();
     }
+}
+
+int MemorySerialDevice::outputQueued(double now) const {
+    if (lineBaud <= 0) {
+        return 0;
+    }
+    const double left = std::max(0.0, lineFreeAt_ - now) * static_cast<double>(lineBaud) / 10.0;
+    return heldBytes_ + static_cast<int>(std::ceil(left - 1e-9));
+}
+
+void MemorySerialDevice::queueOutput(int bytes, double now) {
+    if (lineBaud <= 0 || bytes <= 0) {
+        return;
+    }
+    if (outputHeld) {
+        heldBytes_ += bytes;
+        return;
+    }
+    lineFreeAt_ = std::max(lineFreeAt_, now) + bytes * 10.0 / static_cast<double>(lineBaud);
+}
+
+void MemorySerialDevice::discardOutput(double now) {
+    const int leaving = outputQueued(now) - heldBytes_;
+    outputDiscarded += heldBytes_ + std::max(0, leaving - 1);
+    heldBytes_ = 0;
+    // The byte on the line goes on; the rest is gone.
+    lineFreeAt_ = std::min(lineFreeAt_, now + (lineBaud > 0 ? 10.0 / lineBaud : 0.0));
 }
 
 double MemorySerialDevice::nextDue() const {

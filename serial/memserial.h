@@ -29,6 +29,15 @@ class MemorySerialDevice {
     int shortWrite = -1; // >= 0: each ComWrt writes only this many bytes
     bool open = false;
 
+    // An output queue that drains at the line's speed, as a UART's does: > 0, written bytes
+    // stay queued for 10 bits each at this baud rate (0: handed over at once). `onWrite` still
+    // sees them when written. With `outputHeld` nothing written leaves until a flush throws it away
+    // (a line held by flow control).
+    long lineBaud = 0;
+    bool outputHeld = false;
+    // Queued bytes a flush of the output queue threw away before they were on the line.
+    long long outputDiscarded = 0;
+
     // Pulls the device: bytes on their way are gone, calls on the open port fail with
     // kComIoError, the loss is reported once through the ComLostHandler, and OpenComConfig
     // fails until replug().
@@ -39,6 +48,10 @@ class MemorySerialDevice {
 
     // Program side (used by the serial service).
     std::size_t available() const { return inq.size(); }
+    // Written bytes not yet on the line at `now`.
+    int outputQueued(double now) const;
+    void queueOutput(int bytes, double now);
+    void discardOutput(double now);
     void deliverDue(double now);
     double nextDue() const;
 
@@ -48,6 +61,10 @@ class MemorySerialDevice {
         std::vector<std::uint8_t> bytes;
     };
     std::deque<Pending> pending;
+
+  private:
+    double lineFreeAt_ = 0; // when the last queued byte is on the line
+    int heldBytes_ = 0;     // queued while the output is held
 };
 
 // Puts a memory device behind a port number (nullptr removes it).

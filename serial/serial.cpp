@@ -36,6 +36,7 @@ struct Port {
     void* callbackData = nullptr;
     bool inCallback = false;
     bool lossReported = false;
+    double outputDueBy = 0; // what was written is on the line by then, unless the line is held
 };
 
 struct Registered {
@@ -91,6 +92,19 @@ std::string DefaultDevice(int port) {
 #else
     return "/dev/ttyS" + std::to_string(port - 1);
 #endif
+}
+
+// How long queued output may take to leave: its line time, and slack for a UART's FIFO and a
+// USB adapter's transfers.
+double LeavingTime(int queued, long baudRate) {
+    constexpr double kSlackSec = 0.05;
+    return queued * 10.0 / static_cast<double>(std::max(1L, baudRate)) * 1.5 + kSlackSec;
+}
+
+// True when output is queued that should have left by now: the line is held (hardware flow
+// control, a stalled adapter). Output still leaving at the line's pace is a request on its way.
+bool OutputHeld(Port& p) {
+    return p.dev->outputQueued() > 0 && Timer() >= p.outputDueBy;
 }
 
 void ApplyWakeThreshold(Port& p) {
@@ -241,7 +255,7 @@ int OpenComConfig(int port, const char*, long baudRate, int parity, int dataBits
     } else if (std::string name = ComDeviceName(port); platform_internal::IsNetworkAddress(name)) {
         dev = platform_internal::MakeTcpSerialBackend(name);
     } else {
-        dev = platform_internal::MakeQtSerialBackend(name);
+        dev = platform_internal::MakeSystemSerialBackend(name);
     }
     if (int r = dev->open({baudRate, parity, dataBits, stopBits}); r != 0) {
         if (std::string why = dev->failureReason(); !why.empty()) {
@@ -261,6 +275,11 @@ int CloseCom(int port) {
     auto it = Ports().find(port);
     if (it == Ports().end()) {
         return 0; // closing a closed port does nothing
+    }
+    // Held output goes, so that closing never waits for a line that does not drain; output on
+    // its way is let go first.
+    if (!it->second.dev->lost() && OutputHeld(it->second)) {
+        it->second.dev->flushOut();
     }
     it->second.dev->close();
     Ports().erase(it);
@@ -370,7 +389,11 @@ int FlushOutQ(int port) {
     if (!p) {
         return error;
     }
-    p->dev->flushOut();
+    // A request still leaving at the line's pace is never cut short: the sensor would read
+    // its head with the next one. Only what the line holds back is thrown away.
+    if (p->dev->outputQueued() == 0 || OutputHeld(*p)) {
+        p->dev->flushOut();
+    }
     return 0;
 }
 
@@ -383,7 +406,13 @@ int ComWrt(int port, const char* buffer, int count) {
     if (count < 0 || (count > 0 && !buffer)) {
         return kComInvalidParameter;
     }
-    return p->dev->write(buffer, count, p->timeout, p->baudRate);
+    // The bytes are handed to the device and leave at the line's pace while the program goes
+    // on: waiting for them here stopped the window for the line time of every request.
+    const int n = p->dev->write(buffer, count, p->timeout, p->baudRate);
+    if (n > 0) {
+        p->outputDueBy = Timer() + LeavingTime(p->dev->outputQueued(), p->baudRate);
+    }
+    return n;
 }
 
 int ComRd(int port, char* buffer, int count) {

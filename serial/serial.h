@@ -1,6 +1,6 @@
 // Serial-port services. Ports are numbered; each number is bound to a device (see BindComPort).
-// Implemented on QSerialPort, on QTcpSocket for network ports, or on an in-memory device for
-// tests (memserial.h).
+// Implemented per system (a terminal device of our own on POSIX systems, QSerialPort on
+// Windows), on QTcpSocket for network ports, or on an in-memory device for tests (memserial.h).
 #pragma once
 
 #include <string>

@@ -35,6 +35,9 @@ class SerialBackend {
     // Bytes read, waiting at most `timeout` seconds for `count`; or a negative error.
     virtual int read(char* buffer, int count, double timeout) = 0;
     virtual int bytesWaiting() = 0;
+    // Bytes handed on that are not on the line yet (the driver's output queue), where the
+    // device can tell.
+    virtual int outputQueued() { return 0; }
     // True when a read of `count` bytes gets them at once, whatever the wake threshold.
     virtual bool readsAtOnce(int count) { return bytesWaiting() >= count; }
     virtual void flushIn() = 0;
@@ -55,8 +58,9 @@ class SerialBackend {
 
 namespace platform_internal {
 
-// The system's serial device at this path.
-std::unique_ptr<SerialBackend> MakeQtSerialBackend(const std::string& device);
+// The system's serial device at this path: a terminal device of our own on POSIX systems
+// (serial_posix.cpp), QSerialPort on Windows (serial_windows.cpp).
+std::unique_ptr<SerialBackend> MakeSystemSerialBackend(const std::string& device);
 // A serial port across the network: "tcp://HOST:PORT" or "rfc2217://HOST:PORT".
 std::unique_ptr<SerialBackend> MakeTcpSerialBackend(const std::string& device);
 // True when `device` is written as an address ("SCHEME://..."), valid or not.

@@ -1,4 +1,4 @@
-// The system's serial devices, on QSerialPort.
+// The system's serial devices on Windows: QSerialPort, used as it is.
 #include "host/clock.h"
 #include "host/pump.h"
 #include "port_trouble.h"
@@ -7,18 +7,7 @@
 #include "serial_internal.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QSerialPort>
-
-#include <algorithm>
-#include <chrono>
-#include <thread>
-
-#ifndef _WIN32
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -65,12 +54,6 @@ class QtSerialBackend final : public SerialBackend {
 
     int open(const SerialSettings& s) override {
         trouble_.clear();
-        if (!QFileInfo::exists(QString::fromStdString(device_))) {
-#ifndef _WIN32
-            trouble_ = DescribeOpenTrouble(device_, platform_internal::PresentSerialPaths());
-            return kComNoSerialPort;
-#endif
-        }
         auto qp = std::make_unique<QSerialPort>();
         qp->setPortName(QString::fromStdString(device_));
         if (!qp->open(QIODevice::ReadWrite)) {
@@ -112,9 +95,7 @@ class QtSerialBackend final : public SerialBackend {
         return 0;
     }
 
-    std::string failureReason() const override {
-        return trouble_;
-    }
+    std::string failureReason() const override { return trouble_; }
 
     void close() override {
         if (!qp_) {
@@ -127,29 +108,13 @@ class QtSerialBackend final : public SerialBackend {
         qp->deleteLater();
     }
 
-    bool lost() const override {
-        return lost_ || !qp_ || !qp_->isOpen();
-    }
+    bool lost() const override { return lost_ || !qp_ || !qp_->isOpen(); }
 
-    int write(const char* buffer, int count, double timeout, long baudRate) override {
-        qint64 n = 0;
+    int write(const char* buffer, int count, double timeout, long) override {
         writtenAt_.start();
-#ifndef _WIN32
-        // With nothing of ours still queued, a frame goes straight to the driver. Qt's own path
-        // switches its write watcher on and off for every frame, waking the event loop twice.
-        // Whatever the driver does not take, or any error, is left to Qt as before.
-        if (qp_->bytesToWrite() == 0 && count > 0) {
-            const ssize_t direct =
-                ::write(static_cast<int>(qp_->handle()), buffer, static_cast<std::size_t>(count));
-            n = direct > 0 ? direct : 0;
-        }
-#endif
-        if (n < count) {
-            const qint64 rest = qp_->write(buffer + n, count - n);
-            if (rest < 0) {
-                return kComIoError;
-            }
-            n += rest;
+        const qint64 n = qp_->write(buffer, count);
+        if (n < 0) {
+            return kComIoError;
         }
         QElapsedTimer t;
         t.start();
@@ -162,42 +127,13 @@ class QtSerialBackend final : public SerialBackend {
         if (lost()) {
             return kComIoError;
         }
-#ifndef _WIN32
-        // Qt is done once the kernel has the bytes; wait until they are on the line, so that a
-        // FlushOutQ right after can never cut a frame short.
-        // Bounded by the port time-out: a stalled device must not hang the program.
-        const qint64 baud = std::max<qint64>(1, baudRate);
-        for (int queued = 0; qp_->bytesToWrite() == 0;) {
-            if (::ioctl(static_cast<int>(qp_->handle()), TIOCOUTQ, &queued) != 0 || queued <= 0) {
-                break;
-            }
-            qint64 left = static_cast<qint64>(timeout * 1000) - t.elapsed();
-            if (left <= 0) {
-                break;
-            }
-            // Half the line time of what is still queued, so the wait ends soon after the last
-            // byte has gone.
-            qint64 us = std::max<qint64>(100, qint64{queued} * 10 * 1000000 / baud / 2);
-            std::this_thread::sleep_for(std::chrono::microseconds(std::min(left * 1000, us)));
-        }
-#else
-        (void)baudRate;
-#endif
         return static_cast<int>(n - qp_->bytesToWrite());
     }
 
     int read(char* buffer, int count, double timeout) override {
         QElapsedTimer t;
         t.start();
-        int lowered = 0; // the wake threshold to put back
-        for (bool waited = false; qp_->bytesAvailable() < count; waited = true) {
-            // One read system call may take only part of what the driver holds (a terminal
-            // hands over 64 bytes at a time), and the rest may be fewer than the wake threshold,
-            // which then never wakes this wait: from the second wait on, wake on every byte.
-            if (waited && wakeThreshold_ > 1 && lowered == 0) {
-                lowered = wakeThreshold_;
-                setWakeThreshold(1);
-            }
+        while (qp_->bytesAvailable() < count) {
             qint64 left = static_cast<qint64>(timeout * 1000) - t.elapsed();
             if (left <= 0 || !qp_->waitForReadyRead(static_cast<int>(left))) {
                 break;
@@ -206,29 +142,13 @@ class QtSerialBackend final : public SerialBackend {
                 return kComIoError;
             }
         }
-        if (lowered > 0) {
-            setWakeThreshold(lowered);
-        }
         qint64 n = qp_->read(buffer, count);
         return n < 0 ? kComIoError : static_cast<int>(n);
     }
 
     int bytesWaiting() override {
         readDriverAgain();
-        return static_cast<int>(qp_->bytesAvailable()) + kernelQueued();
-    }
-
-    // Bytes in Qt's own buffer are read at once. Bytes still in the driver come out only
-    // through a wake-up, which the wake threshold holds back until that many wait there: only
-    // when the driver holds at least that many does the read not wait on it.
-    bool readsAtOnce(int count) override {
-        readDriverAgain();
-        const int own = static_cast<int>(qp_->bytesAvailable());
-        if (own >= count) {
-            return true;
-        }
-        const int driver = kernelQueued();
-        return driver >= wakeThreshold_ && own + driver >= count;
+        return static_cast<int>(qp_->bytesAvailable());
     }
 
     void flushIn() override {
@@ -238,20 +158,8 @@ class QtSerialBackend final : public SerialBackend {
         qp_->readAll();
     }
 
-    void flushOut() override {
-#ifndef _WIN32
-        // Discard only what is still ours to discard. On a pseudo-terminal the kernel's output
-        // flush also drops bytes the other end has not read yet, which are already "sent".
-        int queued = 0;
-        if (qp_->bytesToWrite() == 0 &&
-            (::ioctl(static_cast<int>(qp_->handle()), TIOCOUTQ, &queued) != 0 || queued <= 0)) {
-            return;
-        }
-#endif
-        qp_->clear(QSerialPort::Output);
-    }
+    void flushOut() override { qp_->clear(QSerialPort::Output); }
 
-#ifdef _WIN32
     // While a reply may be on its way, the pump looks at the driver every few milliseconds
     // instead of trusting the character event alone (see readDriverAgain).
     bool poll(double) override {
@@ -265,39 +173,9 @@ class QtSerialBackend final : public SerialBackend {
                    ? Timer() + kRecheckSec
                    : SerialBackend::nextDue();
     }
-#endif
 
     void setHardwareFlowControl(bool on) override {
         qp_->setFlowControl(on ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
-    }
-
-    // The line discipline can hold back readiness until `n` bytes wait (VMIN with VTIME 0), so
-    // a port with a receive callback wakes the program once per frame, not once per byte. Qt
-    // resets the terminal settings whenever it changes one, so this is applied again after each
-    // change.
-    void setWakeThreshold(int n) override {
-#ifndef _WIN32
-        if (!qp_ || !qp_->isOpen()) {
-            return;
-        }
-        int fd = static_cast<int>(qp_->handle());
-        termios t{};
-        if (fd < 0 || ::tcgetattr(fd, &t) != 0) {
-            return;
-        }
-        cc_t want = static_cast<cc_t>(std::clamp(n, 1, 255));
-        if (t.c_cc[VMIN] == want && t.c_cc[VTIME] == 0) {
-            wakeThreshold_ = want;
-            return;
-        }
-        t.c_cc[VMIN] = want;
-        t.c_cc[VTIME] = 0;
-        if (::tcsetattr(fd, TCSANOW, &t) == 0) {
-            wakeThreshold_ = want;
-        }
-#else
-        (void)n;
-#endif
     }
 
   private:
@@ -306,36 +184,22 @@ class QtSerialBackend final : public SerialBackend {
     // they would then sit in the driver until more came. Looking past what Qt holds makes Qt
     // read the driver again, at once and without blocking.
     void readDriverAgain() {
-#ifdef _WIN32
         if (qp_ && qp_->isOpen()) {
             qp_->peek(qp_->bytesAvailable() + 1);
         }
-#endif
-    }
-
-    // Bytes the driver holds that Qt has not read yet.
-    int kernelQueued() {
-#ifndef _WIN32
-        int n = 0;
-        if (qp_ && qp_->isOpen() && ::ioctl(static_cast<int>(qp_->handle()), FIONREAD, &n) == 0) {
-            return n;
-        }
-#endif
-        return 0;
     }
 
     std::string device_;
     std::string trouble_; // why the last open failed, in words
     std::unique_ptr<QSerialPort> qp_;
     bool lost_ = false;
-    int wakeThreshold_ = 1;   // VMIN as last set
     QElapsedTimer writtenAt_; // the last request went out then
 };
 
 } // namespace
 
 namespace platform_internal {
-std::unique_ptr<SerialBackend> MakeQtSerialBackend(const std::string& device) {
+std::unique_ptr<SerialBackend> MakeSystemSerialBackend(const std::string& device) {
     return std::make_unique<QtSerialBackend>(device);
 }
 } // namespace platform_internal
