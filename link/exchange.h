@@ -227,5 +227,5 @@ int WaitDepth();
 // Opens `port` with the line settings and closes it again: whether the device is there.
 bool PortPresent(int port);
 
-// The link's own start values (no port lost, no partial frame, counts at 0).
+// Every link's start values (no port lost, no partial frame, no stream, counts at 0).
 void InitExchange();

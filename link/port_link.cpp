@@ -523,5 +523,6 @@ void Link::loseDevice() {
     std::snprintf(lostText_, sizeof lostText_, "Port COM%d lost (%s)", port_,
                   ComDeviceName(port_).c_str());
     CloseCom(port_);
+    notifyCount_ = 0; // the callback went with the port
     forgetPartialFrame();
 }
