@@ -25,14 +25,15 @@ Link& InUse() {
 }
 
 // A device that vanished: its own link closes and ends its waits; the handler hears of the port
-// the routines use only, so a probed port that goes away touches nothing else.
+// the routines use only, and not while it is probed, so a probed port that goes away touches
+// nothing else.
 void OnComLost(int port) {
     Link* link = port == com ? &LinkOf(port) : FindLink(port);
     if (!link || link->lost()) {
         return;
     }
     link->loseDevice();
-    if (port == com && g_lossHandler) {
+    if (port == com && !link->probing() && g_lossHandler) {
         g_lossHandler(port);
     }
 }

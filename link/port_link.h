@@ -88,6 +88,9 @@ class Link {
     void clearLost() { lost_ = false; }
     // The device went away: closed once, every wait on this link ends.
     void loseDevice();
+    // A link that probes its port for a sensor: its loss is its own, nobody else hears of it.
+    void setProbing(bool on) { probing_ = on; }
+    bool probing() const { return probing_; }
 
   private:
     struct Waiter {
@@ -134,6 +137,7 @@ class Link {
 
     bool lost_ = false;
     char lostText_[66] = "";
+    bool probing_ = false;
 };
 
 // The link of `port`, made on first use with the process's receive function and taps.

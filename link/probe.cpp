@@ -7,6 +7,7 @@
 #include "platform/serial.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 // A probe is no traffic of the port in use: its link is quiet while it runs.
@@ -23,6 +24,28 @@ struct QuietLink {
 bool OpenAlready(int port) {
     return GetInQLen(port) >= 0;
 }
+
+// The ports being probed (those not open already): a loss among them is theirs alone.
+class ProbingLinks {
+  public:
+    explicit ProbingLinks(const std::vector<int>& ports) {
+        for (int port : ports) {
+            if (!OpenAlready(port)) {
+                Link& link = LinkOf(port);
+                before_.emplace_back(&link, link.probing());
+                link.setProbing(true);
+            }
+        }
+    }
+    ~ProbingLinks() {
+        for (auto it = before_.rbegin(); it != before_.rend(); ++it) {
+            it->first->setProbing(it->second);
+        }
+    }
+
+  private:
+    std::vector<std::pair<Link*, bool>> before_;
+};
 } // namespace
 
 std::vector<int> ProbeLines(const std::vector<int>& ports, const std::uint16_t* words,
@@ -30,6 +53,7 @@ std::vector<int> ProbeLines(const std::vector<int>& ports, const std::uint16_t* 
     char frame[kFrameLen];
     BuildFrame(frame, ORDER_LINE_CHECK, 0, words);
     std::vector<int> answered(ports.size(), -1);
+    const ProbingLinks probing(ports);
     std::vector<std::size_t> waiting; // indexes of the ports written to and not yet decided
     // Each port gets its reply time-out from its own write: a network port that takes its
     // time-out to fail to connect does not add a second one to the ports opened before it.
@@ -130,6 +154,7 @@ std::vector<PortProbe> ProbePorts(const std::vector<int>& ports, const std::uint
         p.firmware = ReadFirmware(p.port, words, type);
         link.close();
     };
+    const ProbingLinks probing(ports);
     // Network ports connect side by side; a failure's reason is kept for the second look below.
     StartComOpens(ports);
     const std::vector<int> answered = ProbeLines(ports, words, identify);

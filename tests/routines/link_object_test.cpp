@@ -196,3 +196,30 @@ TEST_F(RoutineTest, ProbingPortsLeavesComThePortInUseAndItsGlobalsAlone) {
     };
     EXPECT_TRUE(ProbePort(4, words).answers());
 }
+
+TEST_F(RoutineTest, APortProbedUnderTheNumberInUseLosesNothingButItself) {
+    // The command line's scan: `com` names a port that is not open, and it is probed too.
+    UseVirtualClock(true);
+    zelsim::Engine engine2({});
+    MemorySerialDevice dev2;
+    PlaySensor(dev2, engine2);
+    int writes2 = 0;
+    dev2.onWrite = [&, play = dev2.onWrite](std::span<const std::uint8_t> bytes, double now) {
+        play(bytes, now);
+        if (++writes2 == 2) {
+            dev.unplug(); // port 1 goes away while port 2 is identified
+        }
+    };
+    AttachMemoryDevice(2, &dev2);
+    com = 1;
+    SetStatus("before");
+    ShowStatus();
+    const std::vector<PortProbe> probes = ProbePorts({1, 2}, StartBlock0());
+    ASSERT_EQ(probes.size(), 2u);
+    EXPECT_EQ(probes[0].lineCheck, 0);
+    EXPECT_TRUE(probes[1].answers());
+    EXPECT_EQ(probes[1].firmware.text, "V2.0");
+    EXPECT_EQ(com, 1);
+    EXPECT_EQ(status(), "before") << "the loss of a probed port is not the routines' news";
+    EXPECT_FALSE(PortLost());
+}
