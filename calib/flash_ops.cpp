@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::uint16_t kFirstErasable = FlashPageAddress(kHeaderPageNumber);
 constexpr std::uint16_t kLastPage = FlashPageAddress(kFlashPages - 1);
-constexpr std::uint16_t kEraseFill = 0x00AA;
 constexpr int kDataWords = 15; // data words of a command frame
 constexpr int kPageWords = 256;
 constexpr int kWriteBlockWords = 8;
@@ -183,28 +182,15 @@ ExchangeResult ErasePage(int port, std::uint16_t address) {
         return refused;
     }
     FlushQueues(port);
-    PutWord(szWriteBuf, 0, zel::sync);
-    PutWord(szWriteBuf, 2, ORDER_FLASH_ERASE);
-    PutWord(szWriteBuf, 4, address);
-    for (int i = 0; i < kDataWords; ++i) {
-        PutWord(szWriteBuf, 6 + 2 * i, kEraseFill);
-    }
-    return ExchangeBuilt(port, kFlashWait, ReplyExpect::Any);
+    return Exchange(port, ORDER_FLASH_ERASE, address, FlashEraseWords().words, kFlashWait,
+                    ReplyExpect::Any);
 }
 
 ExchangeResult WriteFlashWords(int port, std::uint16_t address, std::uint16_t count,
                                const std::uint16_t* words) {
     FlushQueues(port);
-    const int n = words ? std::min<int>(count, kWriteBlockWords) : 0;
-    std::memset(szWriteBuf, 0, kFrameLen);
-    PutWord(szWriteBuf, 0, zel::sync);
-    PutWord(szWriteBuf, 2, ORDER_FLASH_WRITE);
-    PutWord(szWriteBuf, 4, address);
-    PutWord(szWriteBuf, 6, count); // the count as given; never more than 8 words follow
-    for (int i = 0; i < n; ++i) {
-        PutWord(szWriteBuf, 8 + 2 * i, words[i]);
-    }
-    return ExchangeBuilt(port, kFlashWait, ReplyExpect::Any);
+    return Exchange(port, ORDER_FLASH_WRITE, address, FlashWriteWords(count, words).words,
+                    kFlashWait, ReplyExpect::Any);
 }
 
 ExchangeResult WriteHeaderWords(int port, const std::uint16_t* eight) {

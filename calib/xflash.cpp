@@ -302,11 +302,7 @@ void SetXFlashProgressObserver(void (*observer)(int done, int total)) {
 }
 
 int SendInfoBlockToFlash(std::uint16_t first, std::uint16_t second) {
-    std::memset(szWriteBuf, 0, kFrameLen);
-    PutWord(szWriteBuf, 0, zel::sync);
-    PutWord(szWriteBuf, 2, ORDER_INFO_BLOCK);
-    PutWord(szWriteBuf, 4, second);
-    PutWord(szWriteBuf, 6, first);
+    FillTxBuf(ORDER_INFO_BLOCK, second, FirstWordOnly(first).words);
     int written = WriteFrame(com);
     Delay(kInfoBlockPauseSec);
     // Read straight from the port: the echo is checked here, not by the receive callback.

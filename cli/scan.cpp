@@ -6,7 +6,6 @@
 #include "serial/serial.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,65 +18,31 @@ struct ScanRow {
 } // namespace
 
 int CmdScan(Session& s) {
-    const int inUse = com;
-    std::vector<ComPortChoice> ports = ListComPorts(inUse);
+    std::vector<ComPortChoice> ports = ListComPorts(com);
     std::vector<int> numbers;
     for (const auto& p : ports) {
         numbers.push_back(p.number);
     }
-    // The line check's frame, built once and written to every port at once: silent ports cost
-    // one reply time-out together, not one each.
-    FillTxBuf(ORDER_LINE_CHECK, 0, s.block0.data());
-    char frame[kFrameLen];
-    std::memcpy(frame, szWriteBuf, kFrameLen);
-    com = -1; // no port is in use while they are probed
+    // Each port on its own link: the line check goes to all at once (silent ports cost one reply
+    // time-out together), and a port that answers is identified while the others wait.
+    std::vector<PortProbe> probes = ProbePorts(numbers, s.block0.data());
     std::vector<ScanRow> rows;
-    for (const auto& p : ports) {
-        rows.push_back(ScanRow{p, false, "", "", "Timeout-RS-232..."});
-    }
-    // A port that answers is identified at once, while the silent ones run out their time-out.
-    auto identify = [&](std::size_t i) {
-        ScanRow& row = rows[i];
-        const int n = ports[i].number;
-        row.answers = true;
-        row.status = "Echo Check - Line Ok!";
-        com = n;
-        if (OpenLine(n) == 0) {
-            ExchangeResult hw = ReadHardwareType(n, s.block0.data());
-            std::uint16_t type = hw.reply.kind == REPLY_STANDARD ? HardwareTypeOf(hw) : 0;
-            if (hw.ok()) {
-                row.hardware = std::to_string(type);
-            }
-            FirmwareResult fw = ReadFirmware(n, s.block0.data(), type);
-            if (fw.outcome == Outcome::Answered) {
-                row.firmware = Latin1ToUtf8(fw.text);
-            }
-            CloseCom(n);
-        }
-        ClearPortLost();
-        com = -1;
-    };
-    // Network ports connect side by side; a failure's reason is kept for the second look below.
-    StartComOpens(numbers);
-    std::vector<int> answered = ProbeLines(numbers, frame, identify);
-
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        ScanRow& row = rows[i];
-        int n = ports[i].number;
-        com = n;
-        if (!row.answers && answered[i] < 0) {
-            // It did not take the frame: say why it does not open, if it does not.
-            int r = OpenLine(n);
-            if (r < 0) {
-                row.status = ComOpenErrorText(r);
-            } else {
-                CloseCom(n);
-            }
+        const PortProbe& p = probes[i];
+        ScanRow row{ports[i], p.answers(), "", "", "Timeout-RS-232..."};
+        if (p.answers()) {
+            row.status = "Echo Check - Line Ok!";
+            const std::uint16_t type =
+                p.hardware.reply.kind == REPLY_STANDARD ? HardwareTypeOf(p.hardware) : 0;
+            row.hardware = p.identified && p.hardware.ok() ? std::to_string(type) : "";
+            row.firmware = p.identified && p.firmware.outcome == Outcome::Answered
+                               ? Latin1ToUtf8(p.firmware.text)
+                               : "";
+        } else if (p.openResult < 0) {
+            row.status = ComOpenErrorText(p.openResult);
         }
-        ClearPortLost();
+        rows.push_back(row);
     }
-    EndComOpens();
-    com = inUse;
 
     int answering = 0;
     for (const auto& r : rows) {

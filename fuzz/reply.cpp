@@ -102,7 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     EndDataStream();
     ResetLinkStats();
     g_received = 0;
-    rx_flag = 0;
 
     const std::uint16_t* words = StartBlock0();
     if (operation == 0) {

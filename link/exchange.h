@@ -1,7 +1,10 @@
 // The exchange: what goes out on the line and what comes back, without a face. Frames are built
 // here, replies are framed and handed to whoever waits for them, and every exchange returns what
-// happened as a value. Nothing here touches a panel, the status line or the parameter record;
-// the documented routines (link.h) and the command-line tool are both written on top of it.
+// happened as a value. Each port has its own link (port_link.h): its framing, waits, statistics,
+// loss and taps; these calls act on the link of the port they are given, or, without a port, on
+// that of `com`. Nothing here touches a panel, the status line, the parameter record or the
+// routines' globals (rx_flag, graph_flag, szReadBuf, szWriteBuf): the documented routines
+// (link.h) fill those from the link's results, and the command-line tool never sees them.
 #pragma once
 
 #include "core/timing.h"
@@ -13,9 +16,9 @@
 #include <optional>
 #include <string>
 
-extern int com;        // serial port number in use
-extern int rx_flag;    // kind of the last decoded reply: 0 none, 1 standard, 8 data
-extern int graph_flag; // a decoded frame waits to be plotted
+extern int com;        // serial port number the routines use
+extern int rx_flag;    // the routines': kind of the last decoded reply: 0 none, 1 standard, 8 data
+extern int graph_flag; // the routines': a decoded frame waits to be plotted
 
 // ---- One reply ----
 
@@ -38,8 +41,14 @@ struct Reply {
     std::array<std::uint16_t, 16> words{}; // 15 data words (standard) or 16 (data)
     std::array<char, kFrameLen> bytes{};
 };
-// Decodes 36 bytes: bytes 2-3 = 8 is a data reply, anything else a standard reply.
+// Decodes 36 bytes: bytes 2-3 = 8 is a data reply, anything else a standard reply. The one
+// decoder of reply frames.
 Reply DecodeReply(const char* frame);
+// A reply's data words into a 16-word image: all 16 of a data reply, 15 of a standard reply
+// (word 15 keeps its value). Returns the reply's kind (0: nothing copied).
+int TakeReplyWords(const Reply& reply, std::uint16_t* words);
+// A standard reply with 0x00AA in word 0 or word 1: the line check's answer.
+bool IsLineCheckReply(const Reply& reply);
 
 struct ExchangeResult {
     Outcome outcome = Outcome::Timeout;
@@ -71,7 +80,7 @@ inline constexpr int kAnyReply = 0; // a standard or a data reply
 
 struct ReplyWait {
     int accept;          // kAnyReply, REPLY_STANDARD or REPLY_DATA
-    bool replyTestFirst; // rx_flag is tested once before the first event pass
+    bool replyTestFirst; // a reply already in since the send ends the wait before any pass
     LastPass lastPass;
     double limitSec;
     const char* timeoutText; // what a routine shows on a time-out; nullptr leaves it alone
@@ -94,17 +103,18 @@ enum class ReplyExpect {
 
 // Empties the input queue, then the output queue, and forgets a partial frame.
 void FlushQueues(int port);
-// Builds the command frame (FillTxBuf), clears rx_flag and writes the 36 bytes. Returns the
-// bytes written (36 when whole).
+// Builds the command frame, forgets the reply awaited before and writes the 36 bytes. Returns
+// the bytes written (36 when whole).
 int SendFrame(int port, int order, int second, const std::uint16_t* words);
-// For frames built by hand in szWriteBuf: clears rx_flag and writes the 36 bytes.
+// The same for the frame a routine built in szWriteBuf (FillTxBuf).
 int SendFrame(int port);
-// Writes szWriteBuf's 36 bytes and leaves rx_flag alone (no reply, or one read straight).
+// Writes szWriteBuf's 36 bytes and leaves the reply awaited alone (no reply, or one read
+// straight).
 int WriteFrame(int port);
 
-// Pumps events from t0 until a reply that `wait` accepts has been decoded or the limit has run
-// out. Returns rx_flag when the reply came (for ReportsLateReply: rx_flag whatever it is), 0 on
-// a time-out. `timedOut` tells the two apart.
+// Pumps events from t0 until a reply that `wait` accepts has been decoded on the link of `com`
+// or the limit has run out. Returns the reply's kind when it came (for ReportsLateReply:
+// whatever came since the send, 0 if nothing), 0 on a time-out. `timedOut` tells the two apart.
 int WaitForReply(const ReplyWait& wait, double t0, bool& timedOut);
 
 // The whole exchange: frame, write, wait. The frame that ended the wait is in the result, and
@@ -114,7 +124,7 @@ int WaitForReply(const ReplyWait& wait, double t0, bool& timedOut);
 ExchangeResult Exchange(int port, int order, int second, const std::uint16_t* words,
                         const ReplyWait& wait, ReplyExpect expect,
                         const std::function<void()>& written = {});
-// The same for a frame built by hand in szWriteBuf (order and second word taken from it).
+// The same for the frame a routine built in szWriteBuf (order and second word taken from it).
 ExchangeResult ExchangeBuilt(int port, const ReplyWait& wait, ReplyExpect expect,
                              const std::function<void()>& written = {});
 // A command that awaits no reply: Answered when the frame went out whole, else NotWritten.
@@ -122,14 +132,17 @@ ExchangeResult SendOnly(int port, int order, int second, const std::uint16_t* wo
 
 // ---- Raw replies that are not frames (firmware text, data block) ----
 // The receiver is kept away while they arrive and are read, then installed again.
-void SuspendReceiver();
+void SuspendReceiver(); // on `com`
+void SuspendReceiver(int port);
 void ResumeReceiver(int port);
 // Pumps events until `want` bytes wait on `port` or more than `limit` seconds pass; returns the
 // bytes waiting then (0 when the port went away).
 int WaitForRawBytes(int port, int want, double limit, bool& timedOut);
-// Reads `waiting` bytes into szReadBuf from `at` on (never past its end); returns how many were
-// read.
+// Reads `waiting` bytes into the link's raw buffer from `at` on (never past its end); returns
+// how many were read.
 int ReadRawInto(int port, int waiting, int at = 0);
+// The link's raw buffer (kBufLen bytes).
+const char* RawBytes(int port);
 
 // ---- The receiver ----
 // The receive callback installed on the port. It frames the bytes and hands each frame on.
@@ -138,8 +151,8 @@ using ReceiveFunction = void (*)(int port, int events, void* data);
 // by default the link's own framing is installed.
 void SetReceiveFunction(ReceiveFunction fn);
 // The framing step of a receive callback: reads what waits, and when a whole frame has formed,
-// copies it into szReadBuf, sets rx_flag and graph_flag, hands it to the waits and returns its
-// kind; 0 when no frame formed yet.
+// hands it to the waits on that port's link and returns its kind (the frame is then the link's
+// last frame); 0 when no frame formed yet.
 int ReceiveFrame(int port, int events);
 // Whether the last frame formed went to an exchange waiting for it (which returns it as its
 // result; nobody else needs to keep it).
@@ -165,9 +178,6 @@ double DataRequestSentAt();
 // Pumps events until the data request in flight is answered, or as long as the loop itself
 // would wait for it; returns at once when no scope loop runs.
 void LetDataReplyLand();
-// A command nested in a running scope loop has taken the loop's reply for itself: the loop
-// sends its next request at once instead of running out its time-out. Nothing when no loop runs.
-void ResumeDataStream();
 // The data reply to the loop's request, once: true and its 16 words when one came since the
 // last call.
 bool TakeDataReply(std::array<std::uint16_t, 16>& words);
@@ -182,6 +192,7 @@ struct LinkStats {
     long samplesLost = 0;    // data replies the scope did not get (a nested command took them)
 };
 const LinkStats& GetLinkStats();
+const LinkStats& GetLinkStats(int port);
 void ResetLinkStats();
 // Puts back figures taken before an exchange that is not part of what they describe.
 void RestoreLinkStats(const LinkStats& stats);
@@ -203,6 +214,7 @@ std::optional<std::uint16_t> LearntSyncWord();
 // ---- Port loss ----
 // A device that vanishes while open is closed once and every wait ends at once.
 bool PortLost();
+bool PortLost(int port);
 // "Port COM1 lost (/dev/ttyUSB0)"
 const char* PortLostText();
 // Told once when the port in use is lost (after it was closed).
@@ -210,10 +222,10 @@ using PortLossHandler = void (*)(int port);
 void SetPortLossHandler(PortLossHandler handler);
 // The port counts as present again (it reopened, or another was picked).
 void ClearPortLost();
-// Waits running now; a reopen never runs nested in one.
+// Waits running now, on any port; a reopen never runs nested in one.
 int WaitDepth();
 // Opens `port` with the line settings and closes it again: whether the device is there.
 bool PortPresent(int port);
 
-// The link's own start values (no port lost, no partial frame, counts at 0).
+// Every link's start values (no port lost, no partial frame, no stream, counts at 0).
 void InitExchange();

@@ -39,11 +39,23 @@ inline constexpr int kNotifyCount = 36;
 extern char szWriteBuf[kBufLen];
 extern char szReadBuf[kBufLen];
 
-// Builds a command frame in szWriteBuf: 0x0055, order, second, words[0..14], all big-endian;
-// only the low 16 bits of each value are sent.
+// Builds a command frame in `out` (36 bytes): 0x0055, order, second, words[0..14], all
+// big-endian; only the low 16 bits of each value are sent. Every frame is built here.
+void BuildFrame(char* out, long order, long second, const std::uint16_t* words);
+// The same in szWriteBuf.
 void FillTxBuf(long order, long second, const std::uint16_t* words);
 // Decodes the reply in szReadBuf into pp; returns its kind (REPLY_DATA or REPLY_STANDARD).
 int GetRxBuf36();
+
+// The data words of the orders whose frames carry more than a block: X-FLASH erase (every word
+// 0x00AA), X-FLASH write (the count, then up to 8 words, the rest 0), and the orders with one
+// argument in data word 0 (info block, block read).
+struct FrameWords {
+    std::uint16_t words[15] = {};
+};
+FrameWords FlashEraseWords();
+FrameWords FlashWriteWords(std::uint16_t count, const std::uint16_t* words);
+FrameWords FirstWordOnly(std::uint16_t first);
 
 // Big-endian helpers on the byte buffers.
 inline void PutWord(char* buf, int at, unsigned value) {

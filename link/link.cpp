@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include "link/frames.h"
+#include "link/port_link.h"
 #include "params/block_ops.h"
 #include "params/history.h"
 #include "params/params.h"
@@ -25,11 +26,13 @@ PortStateObserver g_portObserver = nullptr;
 int g_longSequence = 0; // X-FLASH programming and the like
 bool g_reopen = true;
 std::string g_firmwareText;
+int g_lostPort = 0; // the port whose loss the status line and the selector show
 
 constexpr ReplyWait kWaitRxFull{kAnyReply, false, LastPass::ReportsLateReply, TIMEOUT,
                                 "Timeout-RS-232..."};
 
 void OnLinkPortLost(int port) {
+    g_lostPort = port;
     SetStatus(PortLostText());
     ShowStatus();
     if (g_portObserver) {
@@ -135,20 +138,22 @@ void TakeFirmwareText(const FirmwareResult& r) {
 
 void InitLink() {
     SetPeriodicCall(0, &CheckLostPort);
+    g_lostPort = 0;
     InitExchange();
     SetReceiveFunction(&RX_Receive_Function);
     SetPortLossHandler(&OnLinkPortLost);
 }
 
 int OpenLinkPort(int port) {
-    if (PortLost()) {
-        // A port picked while another was lost: that one is no longer looked for.
-        ClearPortLost();
+    if (Link* lost = g_lostPort != 0 ? FindLink(g_lostPort) : nullptr; lost && lost->lost()) {
+        // A port picked while another (or this one) was lost: that one is no longer looked for.
+        lost->clearLost();
         SetPeriodicCall(0, &CheckLostPort);
         if (g_portObserver) {
             g_portObserver(com, false);
         }
     }
+    g_lostPort = 0;
     int r = OpenLine(port);
     if (r < 0) {
         // The documented message, and the cause where the system tells it ("Cannot open port:
@@ -191,18 +196,29 @@ void InitRS232(int port) {
 }
 
 void RX_Receive_Function(int port, int events, void*) {
+    Link& link = LinkOf(port);
+    const int kind = link.receive(events);
+    // Only the port the routines use fills their globals.
+    if (kind == 0 || port != com) {
+        return;
+    }
+    std::memcpy(szReadBuf, link.lastFrame(), kFrameLen);
+    rx_flag = kind;
+    graph_flag = 1;
     // A frame an exchange waits for is its result and goes to that caller alone; any other
     // frame is decoded into pp, where the routines that wait on rx_flag find it.
-    if (ReceiveFrame(port, events) != 0 && !LastFrameTaken()) {
+    if (!link.lastFrameTaken()) {
         GetRxBuf36();
     }
 }
 
 void TakeIntoPP(const Reply& reply) {
-    if (reply.kind == REPLY_DATA) {
-        std::copy(reply.words.begin(), reply.words.end(), pp);
-    } else if (reply.kind == REPLY_STANDARD) {
-        std::copy_n(reply.words.begin(), kBlockWords, pp); // pp[15] keeps its value
+    TakeReplyWords(reply, pp);
+}
+
+void ResumeDataStream() {
+    if (DataStreamOpen()) {
+        rx_flag = REPLY_DATA;
     }
 }
 
@@ -238,16 +254,11 @@ int CheckComLine(int port) {
 }
 
 int ProbeLineCheck(const int* ports, int count, int* answered) {
-    // The frame CheckComLine sends, built aside: the buffers the port in use relies on stay.
-    char frame[kFrameLen];
-    PutWord(frame, 0, zel::sync);
-    PutWord(frame, 2, ORDER_LINE_CHECK);
-    PutWord(frame, 4, 0);
-    for (int i = 0; i < kBlockWords; ++i) {
-        PutWord(frame, 6 + 2 * i, parameter[kBlock0 + i]);
-    }
+    // The words CheckComLine sends, taken aside: the buffers the port in use relies on stay.
+    std::uint16_t words[16] = {};
+    std::copy_n(parameter + kBlock0, kBlockWords, words);
     BeginLongSequence(); // a lost port in use is not reopened in the middle of this
-    std::vector<int> result = ProbeLines(std::vector<int>(ports, ports + count), frame);
+    std::vector<int> result = ProbeLines(std::vector<int>(ports, ports + count), words);
     EndLongSequence();
     std::copy(result.begin(), result.end(), answered);
     return static_cast<int>(std::count(result.begin(), result.end(), 1));
@@ -273,6 +284,8 @@ int GetVERSIONInfo() {
     NoteCommand(ORDER_FIRMWARE, 0);
     ShowText("Waiting for firmware info ...");
     const FirmwareResult r = ReadFirmware(com, pp, pcbtype);
+    std::memcpy(szReadBuf, RawBytes(com), static_cast<std::size_t>(r.read));
+    rx_flag = 0;
     if (r.timedOut) {
         SetStatus("Timeout - reading firmware info!");
     }
@@ -299,7 +312,9 @@ void ShowTimeoutOf(const ReplyWait& wait) {
 
 int SendCommandFrame(int port, int order, int second, const std::uint16_t* words) {
     NoteCommand(order, second);
-    return SendFrame(port, order, second, words);
+    FillTxBuf(order, second, words);
+    rx_flag = 0;
+    return SendFrame(port);
 }
 
 int WriteCommandFrame(int port, int order, int second, const std::uint16_t* words) {
@@ -323,6 +338,7 @@ int WaitForRawBytes(int want, double limit, bool& timedOut) {
 
 int ReadRawBytes(int waiting) {
     nBytesR = ReadRawInto(com, waiting);
+    std::memcpy(szReadBuf, RawBytes(com), static_cast<std::size_t>(nBytesR));
     return nBytesR;
 }
 

@@ -29,12 +29,16 @@ int OpenLinkPort(int port);
 void RX_Receive_Function(int port, int events, void* data);
 // A routine's own reply into pp, as the receive callback decodes any other frame.
 void TakeIntoPP(const Reply& reply);
+// A command nested in a running scope loop has taken the loop's reply for itself: the loop
+// sends its next request at once (rx_flag = 8) instead of running out its time-out. Nothing
+// when no loop runs.
+void ResumeDataStream();
 // Waits up to TIMEOUT for a reply frame; returns rx_flag (0 after a time-out).
 int WaitRxFull();
 
 // 1 line good, 0 a reply failed the check, -1 no reply.
 int CheckComLine(int port);
-// The line check on several ports at once, none of them the port in use: opens each, writes
+// The line check on several ports at once, none of them open already: opens each, writes
 // the line-check frame on all, pumps events until each has a reply's bytes or TIMEOUT passed,
 // and closes them again. answered[i] is 1 when ports[i]'s reply carries 00 AA in bytes 0-1 or
 // 2-3, 0 when no such reply came, -1 when the frame could not go out (the port in use, a port
@@ -71,8 +75,8 @@ void EndLongSequence();
 //   SendCommandFrame(com, order, second, pp); record words 1-2, frame, rx_flag = 0, write
 //   AwaitReply(wait, t0)                      pump events until the reply or the limit
 
-// Sets record words 1 and 2 to order and second, builds the frame from words (FillTxBuf),
-// clears rx_flag and writes the 36 bytes. Returns the bytes written (36 when whole).
+// Sets record words 1 and 2 to order and second, builds the frame from words in szWriteBuf
+// (FillTxBuf), clears rx_flag and writes the 36 bytes. Returns the bytes written (36 when whole).
 int SendCommandFrame(int port, int order, int second, const std::uint16_t* words);
 // A command that awaits no reply: record words, frame, write; rx_flag is left as it is.
 int WriteCommandFrame(int port, int order, int second, const std::uint16_t* words);
@@ -86,5 +90,5 @@ void ShowTimeoutOf(const ReplyWait& wait);
 // Pumps events until `want` bytes wait on `com` or more than `limit` seconds pass; returns the
 // bytes waiting then (0 when the port went away).
 int WaitForRawBytes(int want, double limit, bool& timedOut);
-// Reads `waiting` bytes (at most the buffer) into szReadBuf; sets and returns nBytesR.
+// Reads `waiting` bytes (at most the buffer) from `com` into szReadBuf; sets and returns nBytesR.
 int ReadRawBytes(int waiting);

@@ -48,15 +48,6 @@ void DeriveThresholds() {
 }
 
 int GetRxBuf36() {
-    if (GetWord(szReadBuf, 2) == REPLY_DATA) {
-        for (int i = 0; i < 16; ++i) {
-            pp[i] = GetWord(szReadBuf, 4 + 2 * i);
-        }
-        return REPLY_DATA;
-    }
-    // pp[15] keeps what the last data reply put there.
-    for (int i = 0; i < 15; ++i) {
-        pp[i] = GetWord(szReadBuf, 6 + 2 * i);
-    }
-    return REPLY_STANDARD;
+    // pp[15] keeps what the last data reply put there when this one is a standard reply.
+    return TakeReplyWords(DecodeReply(szReadBuf), pp);
 }

@@ -34,13 +34,10 @@ int ReadData64(int startAddress, int value, int order) {
     SuspendReceiver();
 
     const unsigned address = static_cast<unsigned>(startAddress) & 0xFFFF;
-    std::memset(szWriteBuf, 0, kFrameLen);
-    PutWord(szWriteBuf, 0, zel::sync);
-    PutWord(szWriteBuf, 2, static_cast<unsigned>(order));
-    PutWord(szWriteBuf, 4, address);
-    PutWord(szWriteBuf, 6, static_cast<unsigned>(value));
+    FillTxBuf(order, address, FirstWordOnly(static_cast<std::uint16_t>(value)).words);
 
     FlushQueues(com);
+    rx_flag = 0;
     int written = SendFrame(com);
     ShowText("Waiting for Data[64] ...");
 

@@ -59,6 +59,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
         graph_flag = 0;
         // A data reply, or a nested command that took it and re-armed the loop.
         if (rx_flag == REPLY_DATA) {
+            rx_flag = 0; // the loop's send: the next reply sets it again
             RequestNext(stream, DataRequestWords());
         }
         if (StreamTimedOut(stream)) {

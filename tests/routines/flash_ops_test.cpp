@@ -122,3 +122,41 @@ TEST_F(FlashOpsTest, PagesOutsideTheErasableRangeAreRefusedWithoutAFrame) {
     EXPECT_TRUE(writes().empty());
     EXPECT_TRUE(ErasePage(1, 0x1F00).ok());
 }
+
+TEST_F(FlashOpsTest, TheWriteFrameCarriesTheCountAsGivenAndNeverMoreThanEightWords) {
+    std::array<std::uint16_t, 12> words{};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        words[i] = static_cast<std::uint16_t>(0xB000 + i);
+    }
+    WriteFlashWords(1, 0x1208, 11, words.data());
+    WriteFlashWords(1, 0x1210, 3, nullptr);
+    ErasePage(1, 0x1300);
+    ASSERT_EQ(writes().size(), 3u);
+    std::vector<std::uint8_t> write(36, 0);
+    write[1] = 0x55;
+    write[3] = ORDER_FLASH_WRITE;
+    write[4] = 0x12;
+    write[5] = 0x08;
+    write[7] = 11;
+    for (int i = 0; i < 8; ++i) {
+        write[8 + 2 * i] = 0xB0;
+        write[9 + 2 * i] = static_cast<std::uint8_t>(i);
+    }
+    EXPECT_EQ(writes()[0], write) << "the count as given, eight words, the rest 0";
+    std::vector<std::uint8_t> countOnly(36, 0);
+    countOnly[1] = 0x55;
+    countOnly[3] = ORDER_FLASH_WRITE;
+    countOnly[4] = 0x12;
+    countOnly[5] = 0x10;
+    countOnly[7] = 3;
+    EXPECT_EQ(writes()[1], countOnly) << "no words: only the count";
+    std::vector<std::uint8_t> erase(36, 0);
+    erase[1] = 0x55;
+    erase[2] = 0x00;
+    erase[3] = static_cast<std::uint8_t>(ORDER_FLASH_ERASE);
+    erase[4] = 0x13;
+    for (int i = 0; i < 15; ++i) {
+        erase[7 + 2 * i] = 0xAA;
+    }
+    EXPECT_EQ(writes()[2], erase) << "every data word 0x00AA";
+}
