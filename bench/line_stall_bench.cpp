@@ -5,6 +5,7 @@
 // real clock. Prints one JSON line.
 // Usage: bench_line_stall [--seconds N]   (default 10 s)
 #include "app/app.h"
+#include "bench_window.h"
 #include "core/state.h"
 #include "engine.h"
 #include "link/frames.h"
@@ -59,25 +60,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    InitCVIRTE(argc, argv);
-    pA = LoadPanel(0, ZEL_PANEL_FILE, MAIN_PANEL_NUMBER);
-    pCalib = pA > 0 ? LoadPanel(pA, ZEL_PANEL_FILE, CALIB_PANEL_NUMBER) : -1;
-    if (pA < 0 || pCalib < 0 || BindMainPanel(pA) < 0 || BindCalibPanel(pCalib) < 0) {
-        std::fprintf(stderr, "bench_line_stall: %s\n", UiLastError());
+    if (!StartBenchWindow(argc, argv, "bench_line_stall", "zel-bench-line-stall")) {
         return 1;
     }
-    InstallPanelCallback(pA, CC_PANEL, nullptr);
-    const std::string dir =
-        (std::filesystem::temp_directory_path() / "zel-bench-line-stall").string();
-    std::filesystem::create_directories(dir);
-    SetProjectDir(dir.c_str());
-    GetProjectDir(proj_dir);
-    SetupStripChart();
-    InitVars();
-    DisplayPanel(pA);
 
     // The sensor has a request once its last byte is off our line, and its replies take their
     // own line time, one after another.

@@ -7,6 +7,7 @@
 // reconnects tried by the server's count of connections, and the process's peak RSS.
 // Usage: bench_net_away [--seconds N]   (default 10 s)
 #include "app/app.h"
+#include "bench_window.h"
 #include "core/state.h"
 #include "link/link.h"
 #include "process.h"
@@ -101,25 +102,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    InitCVIRTE(argc, argv);
-    pA = LoadPanel(0, ZEL_PANEL_FILE, MAIN_PANEL_NUMBER);
-    pCalib = pA > 0 ? LoadPanel(pA, ZEL_PANEL_FILE, CALIB_PANEL_NUMBER) : -1;
-    if (pA < 0 || pCalib < 0 || BindMainPanel(pA) < 0 || BindCalibPanel(pCalib) < 0) {
-        std::fprintf(stderr, "bench_net_away: %s\n", UiLastError());
+    if (!StartBenchWindow(argc, argv, "bench_net_away", "zel-bench-net-away")) {
         return 1;
     }
-    InstallPanelCallback(pA, CC_PANEL, nullptr);
-    const std::string dir =
-        (std::filesystem::temp_directory_path() / "zel-bench-net-away").string();
-    std::filesystem::create_directories(dir);
-    SetProjectDir(dir.c_str());
-    GetProjectDir(proj_dir);
-    SetupStripChart();
-    InitVars();
-    DisplayPanel(pA);
 
     auto sim = std::make_unique<zelsim::SimProcess>(
         ZEL_SIM_BINARY, std::vector<std::string>{"--tcp", "127.0.0.1:0", "--latency", "0"});

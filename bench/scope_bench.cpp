@@ -9,6 +9,7 @@
 // (DataRequestSentAt); the decode is observed by wrapping the receive callback. It is reported
 // for both runs; the figure of record is the unpaced one (baud 0).
 #include "app/app.h"
+#include "bench_window.h"
 #include "core/line.h"
 #include "core/state.h"
 #include "link/frames.h"
@@ -130,24 +131,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    InitCVIRTE(argc, argv);
-    pA = LoadPanel(0, ZEL_PANEL_FILE, MAIN_PANEL_NUMBER);
-    pCalib = pA > 0 ? LoadPanel(pA, ZEL_PANEL_FILE, CALIB_PANEL_NUMBER) : -1;
-    if (pA < 0 || pCalib < 0 || BindMainPanel(pA) < 0 || BindCalibPanel(pCalib) < 0) {
-        std::fprintf(stderr, "bench_scope: %s\n", UiLastError());
+    if (!StartBenchWindow(argc, argv, "bench_scope", "zel-bench-scope")) {
         return 1;
     }
-    InstallPanelCallback(pA, CC_PANEL, nullptr);
-    std::string dir = (std::filesystem::temp_directory_path() / "zel-bench-scope").string();
-    std::filesystem::create_directories(dir);
-    SetProjectDir(dir.c_str());
-    GetProjectDir(proj_dir);
-    SetupStripChart();
-    InitVars();
-    DisplayPanel(pA); // drawn like the real window, chart repaints included
     SetCtrlVal(pA, MAIN_RECORDSW, record ? 1 : 0);
 
     const double lineLimit = kLineLimitPerSec;

@@ -8,12 +8,12 @@
 #include "check.h"
 #include "host/clock.h"
 #include "host/host.h"
+#include "host/virtual_clock.h"
 #include "link/exchange.h"
 #include "link/sensor.h"
 #include "params/block_ops.h"
 #include "serial/memserial.h"
 #include "serial/serial.h"
-#include "testkit/testing.h"
 
 #include <QByteArray>
 #include <QtGlobal>

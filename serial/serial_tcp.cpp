@@ -16,10 +16,9 @@
 #include <QTcpSocket>
 
 #include <algorithm>
-#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <thread>
 
 namespace {
 
@@ -149,17 +148,22 @@ class TcpSerialBackend final : public SerialBackend {
         if (lost()) {
             return kComIoError;
         }
-        if (telnet_ && sock_->bytesToWrite() == 0) {
-            // The server's serial port still has the bytes to send at the line's rate. A
-            // PURGE-DATA of the transmit buffer (FlushOutQ) right after would cut them off, so
-            // return once they would be on the line, as a local port does.
-            double line = count * 10.0 / static_cast<double>(std::max(1L, baudRate));
-            double wait = std::min(line, timeout);
-            if (wait > 0) {
-                std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-            }
+        if (telnet_) {
+            // The server's serial port sends the bytes at the line's rate once it has them.
+            // Until then they count as queued, so a purge of its transmit buffer (FlushOutQ)
+            // never cuts a request short, and nobody waits for them to leave.
+            const double now = Timer();
+            lineBaud_ = std::max(1L, baudRate);
+            lineFreeAt_ =
+                std::max(now, lineFreeAt_) + count * 10.0 / static_cast<double>(lineBaud_);
         }
         return count;
+    }
+
+    int outputQueued() override {
+        const double left = telnet_ ? lineFreeAt_ - Timer() : 0.0;
+        return left > 0 ? static_cast<int>(std::ceil(left * static_cast<double>(lineBaud_) / 10.0))
+                        : 0;
     }
 
     int read(char* buffer, int count, double timeout) override {
@@ -367,6 +371,8 @@ class TcpSerialBackend final : public SerialBackend {
     double backlogSince_ = 0;
     bool backlogLost_ = false;
     double timeout_ = kReplyTimeoutSec;
+    double lineFreeAt_ = 0; // Timer() when the server's line will have sent what we wrote
+    long lineBaud_ = 19200;
     std::string reason_;
 };
 
