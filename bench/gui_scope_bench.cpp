@@ -11,6 +11,7 @@
 //   --fifo N: the simulated line hands over its bytes in groups of N, as a UART's receive FIFO
 //   or a USB adapter does, instead of one by one as a pseudo-terminal does)
 #include "core/line.h"
+#include "figures.h"
 
 #include <algorithm>
 #include <chrono>
@@ -178,11 +179,6 @@ Run RunOnce(const Case& c, double seconds, const std::string& dir) {
         std::exit(1);
     }
     return r;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "bench_window.h"
 #include "core/state.h"
 #include "engine.h"
+#include "figures.h"
 #include "link/frames.h"
 #include "link/link.h"
 #include "runtime/ui.h"
@@ -38,14 +39,6 @@ void CountingReceive(int port, int events, void* data) {
     if (rx_flag == REPLY_DATA && graph_flag == 1) {
         ++g_samples;
     }
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "bench_window.h"
 #include "core/line.h"
 #include "core/state.h"
+#include "figures.h"
 #include "link/frames.h"
 #include "link/link.h"
 #include "params/record.h"
@@ -98,22 +99,6 @@ RunResult Stream(const std::vector<std::string>& simArgs, double seconds) {
     ProcessSystemEvents(); // the scope loop runs in here until Stop
     CloseCom(com);
     return r;
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
 } // namespace

@@ -47,7 +47,7 @@ import concurrent.futures, json, os, re, shlex, subprocess, sys, tempfile
 root, commands, cxx, jobs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
 folders = ("app", "link", "params", "scope", "calib", "host", "serial", "store", "chart", "runtime",
            "views", "core", "cli")
-sim_units = {"model.cpp", "engine.cpp", "cli.cpp", "rfc2217.cpp", "main.cpp"}
+sim_units = {"model.cpp", "engine.cpp", "cli.cpp", "rfc2217.cpp", "pacer.cpp", "main.cpp"}
 windows = ["-DUNICODE", "-D_UNICODE", "-DWIN32", "-DMINGW_HAS_SECURE_API=1"]
 
 units = {}

@@ -2,16 +2,17 @@
 // the real RS-232 line, until SIGINT/SIGTERM or a simulated unplug.
 #include "cli.h"
 #include "engine.h"
+#include "pacer.h"
 #include "rfc2217.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <netdb.h>
@@ -33,7 +34,6 @@ namespace {
 
 using zelsim::CommandLine;
 using zelsim::Engine;
-using zelsim::Output;
 
 int signalPipe[2] = {-1, -1};
 
@@ -55,16 +55,10 @@ void setNonBlocking(int fd) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-struct Timed {
-    double due;
-    std::uint8_t byte;
-};
-
 class Server {
   public:
-    Server(CommandLine cl) : cl_(std::move(cl)), engine_(cl_.options) {
-        byteTime_ = cl_.options.baud > 0 ? 10.0 / cl_.options.baud : 0.0;
-    }
+    Server(CommandLine cl)
+        : cl_(std::move(cl)), engine_(cl_.options), line_(cl_.options.baud, cl_.options.fifo) {}
     ~Server() { closeLine(); }
 
     bool open(std::string& err);
@@ -75,7 +69,6 @@ class Server {
     bool finish(); // save state and dump, remove the link
 
   private:
-    void schedule(const Output& out, double arrived);
     void receive(double now);
     void transmit(double now);
     void closeLine();
@@ -89,7 +82,6 @@ class Server {
 
     CommandLine cl_;
     Engine engine_;
-    double byteTime_ = 0;
     int master_ = -1;
     int slave_ = -1; // held open so the master never sees EIO when the client closes
     std::string slavePath_;
@@ -100,11 +92,7 @@ class Server {
     std::unique_ptr<zelsim::Rfc2217Server> telnet_;
     std::vector<std::uint8_t> toClient_; // bytes for the client the socket has not taken yet
     bool linked_ = false;
-    std::deque<Timed> rx_; // bytes read from the client, released at line speed
-    std::deque<Timed> tx_; // reply bytes, each due once it would have fully arrived
-    double rxFree_ = 0;    // when the incoming line is next idle
-    double txFree_ = 0;
-    bool unplugPending_ = false;
+    zelsim::LinePacer line_; // when each byte is on the line, either way
     bool writeBlocked_ = false;
 };
 
@@ -223,8 +211,7 @@ void Server::dropClient() {
     }
     client_ = -1;
     telnet_.reset();
-    rx_.clear();
-    tx_.clear();
+    line_.clear();
     toClient_.clear();
     writeBlocked_ = false;
 }
@@ -241,26 +228,6 @@ void Server::sendToClient() {
         toClient_.erase(toClient_.begin(), toClient_.begin() + w);
     }
     writeBlocked_ = !toClient_.empty();
-}
-
-void Server::schedule(const Output& out, double arrived) {
-    double anchor = arrived;
-    for (const auto& chunk : out.chunks) {
-        const double start = std::max(anchor + chunk.delay, txFree_);
-        // A UART's receive FIFO hands the host its bytes in groups: each byte is due when the
-        // last byte of its group is in (the last group when the reply's last byte is).
-        const std::size_t group = static_cast<std::size_t>(std::max(cl_.options.fifo, 1));
-        const std::size_t count = chunk.bytes.size();
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t groupEnd = std::min((i / group + 1) * group, count);
-            tx_.push_back({start + static_cast<double>(groupEnd) * byteTime_, chunk.bytes[i]});
-        }
-        txFree_ = start + static_cast<double>(chunk.bytes.size()) * byteTime_;
-        anchor = txFree_;
-    }
-    if (out.unplug) {
-        unplugPending_ = true;
-    }
 }
 
 void Server::receive(double now) {
@@ -287,23 +254,13 @@ void Server::receive(double now) {
             buf = data.data();
             n = static_cast<ssize_t>(data.size());
         }
-        // The client's bytes land in the pty at once; a real line would take a byte time
-        // for each, so they are released to the sensor at that pace.
-        const double start = std::max(now, rxFree_);
-        for (ssize_t i = 0; i < n; ++i) {
-            rx_.push_back({start + static_cast<double>(i + 1) * byteTime_, buf[i]});
-        }
-        rxFree_ = start + static_cast<double>(n) * byteTime_;
+        line_.fromClient(buf, static_cast<std::size_t>(n), now);
     }
 }
 
 void Server::transmit(double now) {
     std::uint8_t buf[512];
-    std::size_t n = 0;
-    while (n < tx_.size() && n < sizeof buf && tx_[n].due <= now) {
-        buf[n] = tx_[n].byte;
-        ++n;
-    }
+    const std::size_t n = line_.dueToClient(now, buf, sizeof buf);
     if (n == 0) {
         return;
     }
@@ -313,7 +270,7 @@ void Server::transmit(double now) {
         } else {
             toClient_.insert(toClient_.end(), buf, buf + n);
         }
-        tx_.erase(tx_.begin(), tx_.begin() + static_cast<std::ptrdiff_t>(n));
+        line_.sent(n);
         sendToClient();
         return;
     }
@@ -322,41 +279,30 @@ void Server::transmit(double now) {
         // A full pty buffer (nobody reading): wait for room instead of retrying in a loop.
         writeBlocked_ = errno == EAGAIN || errno == EWOULDBLOCK;
         if (!writeBlocked_) {
-            tx_.clear();
+            line_.sent(SIZE_MAX); // the terminal is gone: so is the reply
         }
         return;
     }
     writeBlocked_ = static_cast<std::size_t>(w) < n;
-    tx_.erase(tx_.begin(), tx_.begin() + w);
+    line_.sent(static_cast<std::size_t>(w));
 }
 
 void Server::run() {
     for (;;) {
         double now = monotonic();
-        if (!rx_.empty() && rx_.front().due <= now) {
-            std::vector<std::uint8_t> arrived;
-            double last = 0;
-            while (!rx_.empty() && rx_.front().due <= now) {
-                arrived.push_back(rx_.front().byte);
-                last = rx_.front().due;
-                rx_.pop_front();
-            }
-            schedule(engine_.feed(arrived.data(), arrived.size(), last), last);
-        }
+        line_.feedSensor(engine_, now);
         if (!writeBlocked_) {
             transmit(now);
         }
-        if (unplugPending_ && tx_.empty()) {
+        if (line_.unplugDue()) {
             drainBeforeUnplug();
             return;
         }
 
-        double next = -1;
-        if (!rx_.empty()) {
-            next = rx_.front().due;
-        }
-        if (!tx_.empty() && !writeBlocked_) {
-            next = next < 0 ? tx_.front().due : std::min(next, tx_.front().due);
+        double next = line_.nextToSensor();
+        const double reply = writeBlocked_ ? -1 : line_.nextToClient();
+        if (reply >= 0) {
+            next = next < 0 ? reply : std::min(next, reply);
         }
         timespec ts{};
         timespec* timeout = nullptr;

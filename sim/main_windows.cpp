@@ -4,6 +4,7 @@
 // terminal front end here; the programs reach the sensor as tcp://HOST:PORT.
 #include "cli.h"
 #include "engine.h"
+#include "pacer.h"
 #include "rfc2217.h"
 
 #include <winsock2.h>
@@ -17,7 +18,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <thread>
 
@@ -29,7 +29,6 @@ namespace {
 
 using zelsim::CommandLine;
 using zelsim::Engine;
-using zelsim::Output;
 
 // The loop wakes at least this often to see a stop request.
 constexpr double kStopCheckSec = 0.05;
@@ -57,16 +56,10 @@ std::string SocketError(int code) {
     return s.empty() ? "error " + std::to_string(code) : s;
 }
 
-struct Timed {
-    double due;
-    std::uint8_t byte;
-};
-
 class Server {
   public:
-    explicit Server(CommandLine cl) : cl_(std::move(cl)), engine_(cl_.options) {
-        byteTime_ = cl_.options.baud > 0 ? 10.0 / cl_.options.baud : 0.0;
-    }
+    explicit Server(CommandLine cl)
+        : cl_(std::move(cl)), engine_(cl_.options), line_(cl_.options.baud, cl_.options.fifo) {}
     ~Server() { closeAll(); }
 
     bool listen(std::string& err);
@@ -80,23 +73,17 @@ class Server {
     void dropClient();
     void sendToClient();
     void receive(double now);
-    void schedule(const Output& out, double arrived);
     void transmit(double now);
     void closeAll();
 
     CommandLine cl_;
     Engine engine_;
-    double byteTime_ = 0;
     SOCKET listen_ = INVALID_SOCKET;
     SOCKET client_ = INVALID_SOCKET;
     std::string address_;
     std::unique_ptr<zelsim::Rfc2217Server> telnet_;
     std::vector<std::uint8_t> toClient_;
-    std::deque<Timed> rx_;
-    std::deque<Timed> tx_;
-    double rxFree_ = 0;
-    double txFree_ = 0;
-    bool unplugPending_ = false;
+    zelsim::LinePacer line_; // when each byte is on the line, either way
 };
 
 bool Server::listen(std::string& err) {
@@ -173,8 +160,7 @@ void Server::dropClient() {
     }
     client_ = INVALID_SOCKET;
     telnet_.reset();
-    rx_.clear();
-    tx_.clear();
+    line_.clear();
     toClient_.clear();
 }
 
@@ -189,26 +175,6 @@ void Server::sendToClient() {
             return;
         }
         toClient_.erase(toClient_.begin(), toClient_.begin() + w);
-    }
-}
-
-void Server::schedule(const Output& out, double arrived) {
-    double anchor = arrived;
-    for (const auto& chunk : out.chunks) {
-        const double start = std::max(anchor + chunk.delay, txFree_);
-        // A UART's receive FIFO hands the host its bytes in groups: each byte is due when the
-        // last byte of its group is in.
-        const std::size_t group = static_cast<std::size_t>(std::max(cl_.options.fifo, 1));
-        const std::size_t count = chunk.bytes.size();
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t groupEnd = std::min((i / group + 1) * group, count);
-            tx_.push_back({start + static_cast<double>(groupEnd) * byteTime_, chunk.bytes[i]});
-        }
-        txFree_ = start + static_cast<double>(count) * byteTime_;
-        anchor = txFree_;
-    }
-    if (out.unplug) {
-        unplugPending_ = true;
     }
 }
 
@@ -229,22 +195,13 @@ void Server::receive(double now) {
             data = telnet_->feed(bytes, static_cast<std::size_t>(n), toClient_);
             sendToClient();
         }
-        // Released to the sensor one byte time apart, as a real line would deliver them.
-        const double start = std::max(now, rxFree_);
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            rx_.push_back({start + static_cast<double>(i + 1) * byteTime_, data[i]});
-        }
-        rxFree_ = start + static_cast<double>(data.size()) * byteTime_;
+        line_.fromClient(data.data(), data.size(), now);
     }
 }
 
 void Server::transmit(double now) {
     std::uint8_t buf[512];
-    std::size_t n = 0;
-    while (n < tx_.size() && n < sizeof buf && tx_[n].due <= now) {
-        buf[n] = tx_[n].byte;
-        ++n;
-    }
+    const std::size_t n = line_.dueToClient(now, buf, sizeof buf);
     if (n == 0) {
         return;
     }
@@ -253,25 +210,16 @@ void Server::transmit(double now) {
     } else {
         toClient_.insert(toClient_.end(), buf, buf + n);
     }
-    tx_.erase(tx_.begin(), tx_.begin() + static_cast<std::ptrdiff_t>(n));
+    line_.sent(n);
     sendToClient();
 }
 
 void Server::run() {
     while (!g_stop) {
         double now = Monotonic();
-        if (!rx_.empty() && rx_.front().due <= now) {
-            std::vector<std::uint8_t> arrived;
-            double last = 0;
-            while (!rx_.empty() && rx_.front().due <= now) {
-                arrived.push_back(rx_.front().byte);
-                last = rx_.front().due;
-                rx_.pop_front();
-            }
-            schedule(engine_.feed(arrived.data(), arrived.size(), last), last);
-        }
+        line_.feedSensor(engine_, now);
         transmit(now);
-        if (unplugPending_ && tx_.empty()) {
+        if (line_.unplugDue()) {
             // The last reply goes out before the connection closes.
             const double end = Monotonic() + 0.5;
             while (client_ != INVALID_SOCKET && !toClient_.empty() && Monotonic() < end) {
@@ -285,11 +233,10 @@ void Server::run() {
         }
 
         double wait = kStopCheckSec;
-        if (!rx_.empty()) {
-            wait = std::min(wait, rx_.front().due - now);
-        }
-        if (!tx_.empty()) {
-            wait = std::min(wait, tx_.front().due - now);
+        for (const double due : {line_.nextToSensor(), line_.nextToClient()}) {
+            if (due >= 0) {
+                wait = std::min(wait, due - now);
+            }
         }
         wait = std::max(wait, 0.0);
         fd_set readable;
