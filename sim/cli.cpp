@@ -380,4 +380,10 @@ Exit status: 0 after a signal or an unplug, 1 if saving failed, 2 for bad option
 )";
 }
 
+std::string servedAddress(const CommandLine& cl, int port) {
+    const bool v6 = cl.tcpHost.find(':') != std::string::npos;
+    return std::string(cl.rfc2217 ? "rfc2217://" : "tcp://") + (v6 ? "[" : "") + cl.tcpHost +
+           (v6 ? "]" : "") + ":" + std::to_string(port);
+}
+
 } // namespace zelsim

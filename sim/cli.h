@@ -29,4 +29,8 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& cl, std
 
 const char* usageText();
 
+// The address a --tcp server is reached at, as its first output line says it:
+// "tcp://HOST:PORT" or "rfc2217://HOST:PORT", an IPv6 host in brackets.
+std::string servedAddress(const CommandLine& cl, int port);
+
 } // namespace zelsim

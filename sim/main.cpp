@@ -179,9 +179,7 @@ bool Server::listen(std::string& err) {
     const int taken =
         ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                           : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-    const bool v6 = cl_.tcpHost.find(':') != std::string::npos;
-    address_ = std::string(cl_.rfc2217 ? "rfc2217://" : "tcp://") + (v6 ? "[" : "") + cl_.tcpHost +
-               (v6 ? "]" : "") + ":" + std::to_string(taken);
+    address_ = zelsim::servedAddress(cl_, taken);
     return true;
 }
 
